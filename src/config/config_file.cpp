@@ -1,0 +1,130 @@
+#include "config/config_file.h"
+
+#include "config/log.h"
+#include "config/settings.h"
+#include "config/stdio_file.h"
+#include "config/strformat.h"
+#include "config/text_lines.h"
+
+namespace tarnel {
+
+namespace {
+
+// One read takes at most 254 characters (a 255-byte buffer); a longer line arrives in pieces and
+// each piece counts as a line of its own.
+constexpr size_t kConfigLineChars = 254;
+
+enum class Rule { kText, kLowerText, kYesNo, kSubtitleMode, kPublic };
+
+struct Key {
+    const char* name;
+    Rule rule;
+    std::string* text;
+    bool* flag;
+};
+
+// In the order in which a line is tested against them.
+const Key kKeys[] = {
+    {"Server=", Rule::kLowerText, &server, nullptr},
+    {"Port=", Rule::kText, &port, nullptr},
+    {"Password=", Rule::kText, &password, nullptr},
+    {"Playlist=", Rule::kText, &playlist, nullptr},
+    {"AutoReconnect=", Rule::kYesNo, nullptr, &autoreconnect},
+    {"ScreenLog=", Rule::kYesNo, nullptr, &screenlog},
+    {"RealTime=", Rule::kYesNo, nullptr, &realtime},
+    {"SubtitleMode=", Rule::kSubtitleMode, nullptr, nullptr},
+    {"SubtitlePosX=", Rule::kText, &sub_x, nullptr},
+    {"SubtitlePosY=", Rule::kText, &sub_y, nullptr},
+    {"SubtitleRed=", Rule::kText, &sub_red, nullptr},
+    {"SubtitleGreen=", Rule::kText, &sub_green, nullptr},
+    {"SubtitleBlue=", Rule::kText, &sub_blue, nullptr},
+    {"LogFile=", Rule::kText, &logfile, nullptr},
+    {"StreamName=", Rule::kText, &streamname, nullptr},
+    {"Description=", Rule::kText, &description, nullptr},
+    {"Genre=", Rule::kText, &genre, nullptr},
+    {"Public=", Rule::kPublic, &ispublic, nullptr},
+    {"Bitrate=", Rule::kText, &bitrate, nullptr},
+    {"Url=", Rule::kText, &url, nullptr},
+    {"IRC=", Rule::kText, &irc, nullptr},
+    {"ICQ=", Rule::kText, &icq, nullptr},
+    {"AIM=", Rule::kText, &aim, nullptr},
+};
+
+struct ModeName {
+    const char* line;
+    int code;
+};
+
+const ModeName kSubtitleModes[] = {
+    {"subtitlemode=none", kSubtitleNone},   {"subtitlemode=script", kSubtitleScript},
+    {"subtitlemode=debug", kSubtitleDebug}, {"subtitlemode=clock", kSubtitleClock},
+    {"subtitlemode=tag", kSubtitleTag},
+};
+
+bool ignored_line(const std::string& line) {
+    if (line.empty()) {
+        return false;
+    }
+    const char first = line[0];
+    return first == ';' || first == ' ' || first == '\t' || first == '\n' || first == '\r';
+}
+
+}  // namespace
+
+bool apply_config_line(const std::string& line) {
+    for (const Key& key : kKeys) {
+        const std::string name = key.name;
+        if (!starts_with(line, name)) {
+            continue;
+        }
+        const std::string lower = to_lower_ascii(line);
+        switch (key.rule) {
+            case Rule::kText:
+                *key.text = line.substr(name.size());
+                break;
+            case Rule::kLowerText:
+                *key.text = lower.substr(name.size());
+                break;
+            case Rule::kYesNo:
+                *key.flag = lower == to_lower_ascii(name) + "yes";
+                break;
+            case Rule::kSubtitleMode:
+                for (const ModeName& mode : kSubtitleModes) {
+                    if (lower == mode.line) {
+                        subtitle_mode = mode.code;
+                        break;
+                    }
+                }
+                break;
+            case Rule::kPublic:
+                *key.text = lower == "public=yes" ? "1" : "0";
+                break;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool load_config() {
+    const StdioFile file = open_file(config_file, "r");
+    if (!file) {
+        nsv_log("WARNING: configuaration file could not be loaded, assuming defaults");
+        return false;
+    }
+    std::string line;
+    int line_number = 0;
+    while (read_line_piece(file.get(), kConfigLineChars, line)) {
+        ++line_number;
+        if (ignored_line(line)) {
+            continue;
+        }
+        strip_line_end(line);
+        if (!apply_config_line(line)) {
+            nsv_log(strformat("Warning: unrecognized parameter input on line %d", line_number));
+        }
+    }
+    nsv_log("Configuration file loaded from '" + config_file + "'");
+    return true;
+}
+
+}  // namespace tarnel

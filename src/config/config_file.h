@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace tarnel {
+
+// Reads config_file over the current settings. Returns false (with a warning) when the file cannot
+// be opened; settings not named in the file keep their current values.
+bool load_config();
+
+// Applies one configuration line (line end already cut) to the settings. Keys count only at the
+// start of the line. Returns false when the line holds no known key.
+bool apply_config_line(const std::string& line);
+
+}  // namespace tarnel

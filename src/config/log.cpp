@@ -1,0 +1,83 @@
+#include "config/log.h"
+
+#include <ctime>
+#include <iostream>
+
+#include "config/settings.h"
+#include "config/stdio_file.h"
+
+namespace tarnel {
+
+size_t last_length = 0;
+bool onscreen = false;
+
+namespace {
+
+std::ostream* console_stream = &std::cout;
+
+// Pads with spaces over whatever is left of a longer text written before on the same line.
+void blank_rest(std::ostream& out, size_t length) {
+    while (last_length > length) {
+        out << ' ';
+        --last_length;
+    }
+}
+
+}  // namespace
+
+std::ostream& console() { return *console_stream; }
+
+void set_console(std::ostream* stream) { console_stream = stream != nullptr ? stream : &std::cout; }
+
+void reset_console_state() {
+    last_length = 0;
+    onscreen = false;
+}
+
+std::string time_stamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[40];
+    const size_t written = std::strftime(buffer, sizeof buffer, "<%m/%d/%Y@%H:%M:%S> ", &local);
+    return std::string(buffer, written);
+}
+
+void nsv_log(std::string message) {
+    const std::string stamp = time_stamp();
+    if (screenlog) {
+        std::ostream& out = console();
+        if (!onscreen) {
+            out << '\r';
+        }
+        onscreen = true;
+        out << stamp << message;
+        blank_rest(out, message.size());
+        out << '\n' << std::flush;
+        last_length = message.size();
+    }
+    if (logfile != "NULL") {
+        // Opened and closed for every line, so a deleted or emptied log file is simply recreated
+        // by the next line; the whole line goes out in one write.
+        const StdioFile file = open_file(logfile, "a");
+        if (file) {
+            const std::string line = stamp + message + "\n";
+            std::fwrite(line.data(), 1, line.size(), file.get());
+        }
+    }
+}
+
+void display(std::string status) {
+    if (!realtime) {
+        return;
+    }
+    const std::string stamp = time_stamp();
+    onscreen = false;
+    std::ostream& out = console();
+    out << '\r' << stamp << status;
+    blank_rest(out, status.size());
+    out << std::flush;
+    last_length = status.size();
+}
+
+}  // namespace tarnel

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+
+namespace tarnel {
+
+// Console state shared by the log and the status line: the length of the text (without its time
+// stamp) last written, and whether that was a complete log line rather than a status line.
+extern size_t last_length;
+extern bool onscreen;
+
+// "<%m/%d/%Y@%H:%M:%S> " for the current local time: 22 characters.
+std::string time_stamp();
+
+// A time-stamped line to the log file (unless logfile is "NULL") and, with screenlog on, to the
+// console, over whatever status line is on screen.
+void nsv_log(std::string message);
+
+// Rewrites the one-line console status display when realtime is on; never touches the log file.
+void display(std::string status);
+
+// Where console output goes (standard output unless a test redirects it), and a reset of the
+// console state for tests.
+std::ostream& console();
+void set_console(std::ostream* stream);
+void reset_console_state();
+
+}  // namespace tarnel

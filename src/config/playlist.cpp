@@ -1,0 +1,213 @@
+#include "config/playlist.h"
+
+#include <unistd.h>
+
+#include "config/log.h"
+#include "config/settings.h"
+#include "config/stdio_file.h"
+#include "config/strformat.h"
+#include "config/text_lines.h"
+
+namespace tarnel {
+
+int playlist_mode = kPlaylistUnset;
+std::vector<std::string> playlist_list;
+std::vector<std::vector<std::string>> object_list;
+std::vector<std::string> clock_list;
+std::vector<int> playlist_list_pos;
+std::vector<long> last_shuffle;
+int playlist_pos = 0;
+int clock_pos = 0;
+
+void reset_playlist() {
+    playlist_mode = kPlaylistUnset;
+    playlist_list.clear();
+    object_list.clear();
+    clock_list.clear();
+    playlist_list_pos.clear();
+    last_shuffle.clear();
+    playlist_pos = 0;
+    clock_pos = 0;
+}
+
+namespace {
+
+// One read takes at most 511 characters (a 512-byte buffer); longer lines arrive in pieces.
+constexpr size_t kPlaylistLineChars = 511;
+
+// Reads the next kept line: comment, blank, indented and NUL-led lines are skipped; the line end
+// is cut. Returns false at the end of the file.
+bool next_kept_line(std::FILE* file, std::string& line) {
+    while (read_line_piece(file, kPlaylistLineChars, line)) {
+        if (line.empty()) {
+            continue;  // the piece began with a NUL byte
+        }
+        const char first = line[0];
+        if (first == ';' || first == ' ' || first == '\t' || first == '\n' || first == '\r') {
+            continue;
+        }
+        strip_line_end(line);
+        return true;
+    }
+    return false;
+}
+
+enum class Section { kOutside, kList, kClock };
+
+struct ObjectParser {
+    Section section = Section::kOutside;
+    size_t object = 0;  // the object whose list section is open
+
+    bool defined(const std::string& name) const {
+        for (const auto& entry : object_list) {
+            if (entry[0] == name) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void include(const std::string& line) {
+        const std::string name = line.substr(9);
+        std::vector<std::string>& target = object_list[object];
+        const StdioFile file = open_file(name, "r");
+        if (!file) {
+            nsv_log(strformat("Warning: Failure Including %s for object %s", name.c_str(),
+                              target[0].c_str()));
+            return;
+        }
+        nsv_log(strformat("Including %s for object %s", name.c_str(), target[0].c_str()));
+        std::string item;
+        while (next_kept_line(file.get(), item)) {
+            target.push_back(item);
+        }
+    }
+
+    void outside(const std::string& line) {
+        if (starts_with(line, "#define ")) {
+            object_list.push_back({line.substr(8)});
+            playlist_list_pos.push_back(1);
+            last_shuffle.push_back(0);
+        } else if (starts_with(line, "#list ")) {
+            // The object defined latest whose name occurs anywhere in the line.
+            section = Section::kOutside;
+            for (size_t i = 0; i < object_list.size(); ++i) {
+                if (line.find(object_list[i][0]) != std::string::npos) {
+                    object = i;
+                    section = Section::kList;
+                }
+            }
+        } else if (starts_with(line, "#clock:")) {
+            clock_list.clear();
+            section = Section::kClock;
+        }
+    }
+
+    void handle(const std::string& line) {
+        if (section == Section::kOutside) {
+            outside(line);
+        } else if (line == "#") {
+            section = Section::kOutside;
+        } else if (section == Section::kClock) {
+            if (defined(line)) {
+                clock_list.push_back(line);
+            } else {
+                nsv_log(strformat("Warning: '%s' in clock not defined, ignoring.", line.c_str()));
+            }
+        } else if (starts_with(line, "#include ")) {
+            include(line);
+        } else {
+            object_list[object].push_back(line);
+        }
+    }
+};
+
+void set_mode(const std::string& line) {
+    const std::string lower = to_lower_ascii(line);
+    if (lower == "#mode=basic") {
+        nsv_log("Playlist is in basic mode");
+        playlist_mode = kPlaylistBasic;
+    } else if (lower == "#mode=object") {
+        nsv_log("Playlist is in object mode");
+        playlist_mode = kPlaylistObject;
+    } else {
+        nsv_log("Warning: Mode designator invalid, asumming basic mode.");
+        playlist_mode = kPlaylistBasic;
+    }
+}
+
+void change_directory(const std::string& line) {
+    // "#cd", one space, the directory. A bare "#cd" names no directory and changes nothing.
+    const std::string directory = line.size() > 4 ? line.substr(4) : std::string();
+    // A directory that does not exist leaves the working directory as it was; the warning is
+    // logged either way.
+    [[maybe_unused]] const int changed = directory.empty() ? -1 : chdir(directory.c_str());
+    nsv_log(strformat("Warning: Current Working Directory Changed, all reletive paths will start "
+                      "from %s, including log and configuration files!",
+                      directory.c_str()));
+}
+
+}  // namespace
+
+bool load_playlist() {
+    playlist_list.clear();
+    object_list.clear();
+    last_shuffle.clear();
+    nsv_log("Loading Playlist " + playlist);
+
+    const StdioFile file = open_file(playlist, "r");
+    if (!file) {
+        return false;
+    }
+    ObjectParser parser;
+    std::string line;
+    int line_number = 0;
+    while (next_kept_line(file.get(), line)) {
+        ++line_number;
+        if (starts_with(line, "#Mode=")) {
+            if (line_number == 1) {
+                set_mode(line);
+            } else {
+                nsv_log(strformat("Warning: Mode designator found on line %d, ignoring line.",
+                                  line_number));
+            }
+            continue;
+        }
+        if (line_number == 1) {
+            nsv_log("Error: Mode designator must be first line of playlist, discontinuing load");
+            return false;
+        }
+        if (starts_with(line, "#cd")) {
+            change_directory(line);
+            continue;
+        }
+        if (playlist_mode == kPlaylistBasic) {
+            playlist_list.push_back(line);
+        } else if (playlist_mode == kPlaylistObject) {
+            parser.handle(line);
+        }
+    }
+
+    if (playlist_mode == kPlaylistBasic) {
+        if (playlist_pos > 0) {
+            playlist_pos = -1;  // the end-of-file advance then wraps to the first entry
+        }
+        nsv_log(strformat("Loaded %d Items", static_cast<int>(playlist_list.size())));
+        return true;
+    }
+    if (playlist_mode == kPlaylistObject) {
+        if (clock_list.empty()) {
+            nsv_log("Error: Clock must have at least 1 object for object style playlist mode.");
+            return false;
+        }
+        nsv_log(strformat("Loaded %d Objects", static_cast<int>(object_list.size())));
+        for (const auto& object : object_list) {
+            nsv_log(strformat("%s: %d items", object[0].c_str(),
+                              static_cast<int>(object.size() - 1)));
+        }
+        nsv_log(strformat("clock: %d items", static_cast<int>(clock_list.size())));
+    }
+    return true;
+}
+
+}  // namespace tarnel

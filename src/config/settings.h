@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+namespace tarnel {
+
+// Operator settings, process-wide. Numbers stay as the decimal text from the configuration file
+// and are converted (as by atoi) where they are used.
+extern std::string server;
+extern std::string port;
+extern std::string password;
+extern std::string playlist;
+extern bool autoreconnect;
+extern bool screenlog;
+extern bool realtime;
+extern int subtitle_mode;  // -1 none, 1 script, 2 debug, 3 clock, 4 tag; 0 (unset) acts as none
+extern std::string sub_x;
+extern std::string sub_y;
+extern std::string sub_red;
+extern std::string sub_green;
+extern std::string sub_blue;
+extern std::string logfile;  // "NULL" turns the log file off
+extern std::string streamname;
+extern std::string description;
+extern std::string genre;
+extern std::string ispublic;  // "1" or "0"
+extern std::string bitrate;
+extern std::string url;
+extern std::string irc;
+extern std::string icq;
+extern std::string aim;
+
+extern std::string config_file;
+
+enum SubtitleMode { kSubtitleNone = -1, kSubtitleUnset = 0, kSubtitleScript = 1, kSubtitleDebug = 2,
+                    kSubtitleClock = 3, kSubtitleTag = 4 };
+
+constexpr const char* kVersion = "1.0.0";
+constexpr const char* kPlatform = "posix";
+constexpr const char* kHomePage = "https://example.org/tarnel";
+
+// Puts every setting and config_file back to its default (the state before main runs).
+void reset_settings();
+
+}  // namespace tarnel

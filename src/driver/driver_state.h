@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace tarnel {
+
+// Values main keeps across files and source connections.
+struct DriverState {
+    // The last log or status line formatted by the driver, cut at 255 bytes; the debug subtitle
+    // mode shows it.
+    std::string line_buffer;
+    std::string current_entry;  // the playlist entry being played
+    std::string file_title;     // title and URL of the file that plays
+    std::string file_url;
+    int current_object = 0;  // object mode: index of the object being played
+
+    // Keeps line in line_buffer (cut at 255 bytes) and returns it whole for logging.
+    const std::string& remember(const std::string& line) {
+        constexpr size_t kLineBufferChars = 255;
+        line_buffer = line.substr(0, kLineBufferChars);
+        return line;
+    }
+};
+
+}  // namespace tarnel

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <ostream>
+
+namespace tarnel {
+
+void print_banner(std::ostream& out);
+void print_help(std::ostream& out);
+
+// The whole run of the program: start-up, then the connection loop. Returns the exit status.
+int run(int argc, char** argv);
+
+}  // namespace tarnel
