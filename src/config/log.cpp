@@ -25,9 +25,13 @@ void blank_rest(std::ostream& out, size_t length) {
 
 }  // namespace
 
-std::ostream& console() { return *console_stream; }
+std::ostream& console() {
+    return *console_stream;
+}
 
-void set_console(std::ostream* stream) { console_stream = stream != nullptr ? stream : &std::cout; }
+void set_console(std::ostream* stream) {
+    console_stream = stream != nullptr ? stream : &std::cout;
+}
 
 void reset_console_state() {
     last_length = 0;

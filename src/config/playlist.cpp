@@ -142,9 +142,10 @@ void change_directory(const std::string& line) {
     // A directory that does not exist leaves the working directory as it was; the warning is
     // logged either way.
     [[maybe_unused]] const int changed = directory.empty() ? -1 : chdir(directory.c_str());
-    nsv_log(strformat("Warning: Current Working Directory Changed, all reletive paths will start "
-                      "from %s, including log and configuration files!",
-                      directory.c_str()));
+    nsv_log(
+        strformat("Warning: Current Working Directory Changed, all reletive paths will start "
+                  "from %s, including log and configuration files!",
+                  directory.c_str()));
 }
 
 }  // namespace
@@ -202,8 +203,8 @@ bool load_playlist() {
         }
         nsv_log(strformat("Loaded %d Objects", static_cast<int>(object_list.size())));
         for (const auto& object : object_list) {
-            nsv_log(strformat("%s: %d items", object[0].c_str(),
-                              static_cast<int>(object.size() - 1)));
+            nsv_log(
+                strformat("%s: %d items", object[0].c_str(), static_cast<int>(object.size() - 1)));
         }
         nsv_log(strformat("clock: %d items", static_cast<int>(clock_list.size())));
     }

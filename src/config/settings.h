@@ -32,8 +32,14 @@ extern std::string aim;
 
 extern std::string config_file;
 
-enum SubtitleMode { kSubtitleNone = -1, kSubtitleUnset = 0, kSubtitleScript = 1, kSubtitleDebug = 2,
-                    kSubtitleClock = 3, kSubtitleTag = 4 };
+enum SubtitleMode {
+    kSubtitleNone = -1,
+    kSubtitleUnset = 0,
+    kSubtitleScript = 1,
+    kSubtitleDebug = 2,
+    kSubtitleClock = 3,
+    kSubtitleTag = 4
+};
 
 constexpr const char* kVersion = "1.0.0";
 constexpr const char* kPlatform = "posix";

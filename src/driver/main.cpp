@@ -1,3 +1,5 @@
 #include "driver/startup.h"
 
-int main(int argc, char** argv) { return tarnel::run(argc, argv); }
+int main(int argc, char** argv) {
+    return tarnel::run(argc, argv);
+}

@@ -9,7 +9,7 @@ namespace tarnel::test {
 
 // Sends console output to a string for its lifetime, starting from a clean console state.
 class ConsoleCapture {
-public:
+  public:
     ConsoleCapture() {
         reset_console_state();
         set_console(&out_);
@@ -24,7 +24,7 @@ public:
     std::string text() const { return out_.str(); }
     void clear() { out_.str(""); }
 
-private:
+  private:
     std::ostringstream out_;
 };
 

@@ -53,7 +53,9 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
     }
 }
 
-Process::~Process() { kill(); }
+Process::~Process() {
+    kill();
+}
 
 void Process::signal(int signal_number) const {
     if (!reaped_ && pid_ > 0) {

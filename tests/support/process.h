@@ -10,7 +10,7 @@ namespace tarnel::test {
 // A child process running a program with its standard output and error sent to a file. The
 // destructor stops it (SIGKILL) by its PID if it still runs, so no test leaves a process behind.
 class Process {
-public:
+  public:
     Process(const std::string& program, const std::vector<std::string>& args,
             const std::string& working_directory, const std::string& output_file);
     ~Process();
@@ -25,7 +25,7 @@ public:
     bool running();
     void kill();
 
-private:
+  private:
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = 0;

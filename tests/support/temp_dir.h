@@ -6,7 +6,7 @@ namespace tarnel::test {
 
 // A fresh directory under the system's temporary folder, removed with its contents on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,19 +17,19 @@ public:
     // Writes bytes to name inside the directory and returns the full path.
     std::string write(const std::string& name, const std::string& bytes) const;
 
-private:
+  private:
     std::string path_;
 };
 
 // Changes the working directory for its lifetime.
 class ScopedChdir {
-public:
+  public:
     explicit ScopedChdir(const std::string& directory);
     ~ScopedChdir();
     ScopedChdir(const ScopedChdir&) = delete;
     ScopedChdir& operator=(const ScopedChdir&) = delete;
 
-private:
+  private:
     std::string previous_;
 };
 

@@ -1,0 +1,94 @@
+#include "config/log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "config/settings.h"
+#include "support/console_capture.h"
+#include "support/temp_dir.h"
+
+namespace tarnel::test {
+namespace {
+
+class LogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_settings();
+        logfile = dir_.file("tarnel.log");
+    }
+    void TearDown() override { reset_settings(); }
+
+    TempDir dir_;
+    ConsoleCapture capture_;
+};
+
+TEST_F(LogTest, TimeStampIs22CharactersOfLocalTime) {
+    const std::string stamp = time_stamp();
+    EXPECT_EQ(stamp.size(), 22u);
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(<\d\d/\d\d/\d{4}@\d\d:\d\d:\d\d> )")))
+        << stamp;
+}
+
+TEST_F(LogTest, ConsoleSequenceOfStatusAndLogLinesBlanksLeftovers) {
+    display("Video: 300kbps");    // status line, nothing before it
+    nsv_log("short");             // over the status line: CR, 9 blanking spaces, newline
+    nsv_log("a longer message");  // no CR after a log line
+    nsv_log("tiny");              // 12 blanking spaces
+    display("status two");        // a new status line below
+    display("s3");                // over it, blanking 8
+    EXPECT_EQ(without_stamps(capture_.text()),
+              "\rVideo: 300kbps"
+              "\rshort" +
+                  std::string(9, ' ') +
+                  "\n"
+                  "a longer message\n"
+                  "tiny" +
+                  std::string(12, ' ') +
+                  "\n"
+                  "\rstatus two"
+                  "\rs3" +
+                  std::string(8, ' '));
+    EXPECT_EQ(last_length, 2u);
+    EXPECT_FALSE(onscreen);
+}
+
+TEST_F(LogTest, LogFileGetsStampedLinesAndNeverStatusLines) {
+    nsv_log("first");
+    display("status");
+    nsv_log("second");
+    const std::string text = read_file(logfile);
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(<[^>]+> first\n<[^>]+> second\n)"))) << text;
+}
+
+TEST_F(LogTest, SwitchesSilenceTheConsoleButNotTheFile) {
+    screenlog = false;
+    realtime = false;
+    nsv_log("quiet");
+    display("status");
+    EXPECT_EQ(capture_.text(), "");
+    EXPECT_NE(read_file(logfile).find("> quiet\n"), std::string::npos);
+}
+
+TEST_F(LogTest, NullLogFileWritesNoFile) {
+    logfile = "NULL";
+    ScopedChdir here(dir_.path());
+    nsv_log("console only");
+    EXPECT_FALSE(file_exists(dir_.file("NULL")));
+    EXPECT_NE(capture_.text().find("console only\n"), std::string::npos);
+}
+
+TEST_F(LogTest, DeletedOrUnwritableLogFile) {
+    nsv_log("one");
+    std::remove(logfile.c_str());
+    nsv_log("two");
+    EXPECT_TRUE(std::regex_match(read_file(logfile), std::regex(R"(<[^>]+> two\n)")));
+
+    logfile = dir_.file("missing-dir/tarnel.log");
+    nsv_log("lost");  // silently lost for the file, still on the console
+    EXPECT_FALSE(file_exists(logfile));
+    EXPECT_NE(capture_.text().find("lost\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarnel::test
