@@ -1,0 +1,30 @@
+#pragma once
+
+namespace tarnel {
+
+// The skip request: raised when SIGUSR2 has been carried out, taken (and cleared) by the streaming
+// loop once per cycle.
+extern bool next_track;
+
+// Thrown when the run must end in order (a playlist reload requested by SIGUSR1 failed); main
+// returns 0 when it arrives.
+struct EndOfRun {};
+
+// Handlers: each only records that its signal came. The work is done by carry_out_signals().
+void catch_hup(int signal_number);
+void catch_usr2(int signal_number);
+void catch_usr1(int signal_number);
+void catch_winch(int signal_number);
+
+// Installs the four handlers (staying installed, interrupted system calls resumed) and ignores
+// SIGPIPE, so a send to a closed connection fails with an error instead of ending the process.
+void install_signal_handlers();
+
+// Carries out, at a safe point of the main flow, every signal recorded since the last call, in
+// the order SIGHUP, SIGUSR2, SIGUSR1, SIGWINCH. Throws EndOfRun when the playlist reload fails.
+void carry_out_signals();
+
+// Forgets recorded signals and clears next_track (tests).
+void reset_signals();
+
+}  // namespace tarnel
