@@ -1,0 +1,46 @@
+#include "driver/pacing.h"
+
+#include <thread>
+
+#include "config/signals.h"
+
+namespace tarnel {
+
+namespace {
+
+// The longest sleep between two looks at the recorded signals.
+constexpr std::chrono::milliseconds kSignalPoll{50};
+// The pacing wait polls the clock this often once the tick is near.
+constexpr std::chrono::milliseconds kTickPoll{1};
+
+std::chrono::milliseconds until_next_tick() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const auto into_second =
+        std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch) % std::chrono::seconds(1);
+    return std::chrono::seconds(1) - into_second;
+}
+
+}  // namespace
+
+void wait_for_next_second(std::time_t second_start) {
+    while (std::time(nullptr) == second_start) {
+        carry_out_signals();
+        // Sleep most of the way to the tick, leaving the last few milliseconds to 1 ms polls.
+        const auto remaining = until_next_tick() - std::chrono::milliseconds(3);
+        std::this_thread::sleep_for(remaining > kTickPoll ? std::min(remaining, kSignalPoll)
+                                                          : kTickPoll);
+    }
+}
+
+void pause_handling_signals(std::chrono::milliseconds duration) {
+    const auto end = std::chrono::steady_clock::now() + duration;
+    for (auto now = std::chrono::steady_clock::now(); now < end;
+         now = std::chrono::steady_clock::now()) {
+        carry_out_signals();
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now,
+                                                                                  kSignalPoll));
+    }
+    carry_out_signals();
+}
+
+}  // namespace tarnel
