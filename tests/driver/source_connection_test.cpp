@@ -182,8 +182,9 @@ TEST_F(OpenSourceConnectionTest, EachFailureHasItsText) {
     };
     SourceScript wrong_password;
     wrong_password.password = "other";
-    SourceScript closes;
-    closes.behaviour = SourceBehaviour::kCloseAtOnce;
+    SourceScript closes;  // after reading the password line, without a reply
+    closes.behaviour = SourceBehaviour::kNeverAnswer;
+    closes.close_after = 10;
     SourceScript ok2_later;
     ok2_later.behaviour = SourceBehaviour::kReplyInPieces;
     ok2_later.pieces = {"ICY 200 ", "OK2\r\n"};
@@ -194,7 +195,7 @@ TEST_F(OpenSourceConnectionTest, EachFailureHasItsText) {
     const std::string with_headers = std::string("swapthis\r\n") + kDefaultHeaderBlock;
     const std::vector<Case> cases = {
         {"wrong password", wrong_password, "Invalid Password", "swapthis\r\n"},
-        {"closed at once", closes, "Could not read from socket.", ""},
+        {"closed without a reply", closes, "Could not read from socket.", "swapthis\r\n"},
         {"OK2 only in a later piece", ok2_later, "Invalid Password", "swapthis\r\n"},
         {"late server, wrong password", late_wrong_password, "Could not read from socket.",
          with_headers.c_str()},
