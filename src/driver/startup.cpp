@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "config/playlist.h"
 #include "config/settings.h"
 #include "config/strformat.h"
+#include "driver/connection_loop.h"
 #include "driver/driver_state.h"
 
 namespace tarnel {
@@ -36,6 +38,8 @@ void print_help(std::ostream& out) {
 }
 
 int run(int argc, char** argv) {
+    // A send to a server that has gone away must fail with an error, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
     print_banner(std::cout);
     if (argc > 1) {
         if (std::strstr(argv[1], "--help") != nullptr) {
@@ -55,7 +59,7 @@ int run(int argc, char** argv) {
         return 0;
     }
     nsv_log("Connecting to " + server + ":" + port);
-    return 0;
+    return run_connection_loop(state);
 }
 
 }  // namespace tarnel

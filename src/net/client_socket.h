@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "net/socket.h"
+
+namespace tarnel {
+
+// A connected TCP client that turns every failure of the socket layer into a SocketException
+// with a fixed text. Move-only; destruction closes the connection.
+class ClientSocket : private Socket {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // An unconnected object (no descriptor).
+    ClientSocket() = default;
+    // Creates and connects; throws "Could not create client socket." or "Could not bind to
+    // port." (every failed connection, name lookup included).
+    ClientSocket(std::string host, int port);
+    // The same, with an overall deadline for the connection attempt and every later wait.
+    ClientSocket(std::string host, int port, Clock::time_point deadline);
+    ~ClientSocket() override = default;
+    ClientSocket(ClientSocket&&) noexcept = default;
+    ClientSocket& operator=(ClientSocket&&) noexcept = default;
+
+    // Sends the whole string; throws "Could not write to socket.".
+    const ClientSocket& operator<<(const std::string& text) const;
+    // One receive of at most 500 bytes replaces text; throws "Could not read from socket." when
+    // the peer closed, the receive failed or nothing arrived in time.
+    const ClientSocket& operator>>(std::string& text) const;
+    // Sends every byte; throws "Could not write to socket.".
+    bool swrite(const char* data, size_t length) const;
+    // One receive into buffer; throws "Could not read from socket." when nothing came.
+    int sread(char* buffer, size_t length) const;
+    // One line of at most limit bytes; throws "Could not read line from socket.".
+    void sgets(std::string& line, int limit) const;
+    bool inbuffer() const { return Socket::inbuffer(); }
+
+    // Whether bytes (or a close) arrive within timeout, without consuming them.
+    bool readable_within(std::chrono::milliseconds timeout) const {
+        return Socket::readable_within(timeout);
+    }
+};
+
+}  // namespace tarnel

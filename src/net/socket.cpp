@@ -1,0 +1,266 @@
+#include "net/socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <utility>
+
+#include "config/log.h"
+#include "net/net_timeouts.h"
+
+namespace tarnel {
+
+namespace {
+
+constexpr int kMaxPort = 65535;
+
+void print_receive_failure(int error) {
+    console() << "status == -1   errno == " << error << "  in Socket::recv\n" << std::flush;
+}
+
+// The first IPv4 address of host: a dotted address is taken as it is, anything else is resolved.
+bool resolve_ipv4(const std::string& host, in_addr& result) {
+    if (inet_pton(AF_INET, host.c_str(), &result) == 1) {
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    const std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, freeaddrinfo);
+    sockaddr_in ipv4{};
+    std::memcpy(&ipv4, found->ai_addr, sizeof ipv4);
+    result = ipv4.sin_addr;
+    return true;
+}
+
+}  // namespace
+
+Socket::Socket() = default;
+
+Socket::~Socket() {
+    close_descriptor();
+}
+
+Socket::Socket(Socket&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)),
+      address_(other.address_),
+      deadline_(other.deadline_) {}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+    if (this != &other) {
+        close_descriptor();
+        descriptor_ = std::exchange(other.descriptor_, -1);
+        address_ = other.address_;
+        deadline_ = other.deadline_;
+    }
+    return *this;
+}
+
+void Socket::close_descriptor() {
+    if (descriptor_ != -1) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    }
+}
+
+bool Socket::create() {
+    close_descriptor();
+    descriptor_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (descriptor_ == -1) {
+        return false;
+    }
+    const int on = 1;
+    return setsockopt(descriptor_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != -1;
+}
+
+bool Socket::wait_for(short events, std::chrono::milliseconds timeout) const {
+    const Clock::time_point end = std::min(Clock::now() + timeout, deadline_);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        pollfd entry{descriptor_, events, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
+        if (ready > 0) {
+            return true;  // ready, or an error/close that the next call reports
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        if (Clock::now() >= end) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+    }
+}
+
+bool Socket::readable_within(std::chrono::milliseconds timeout) const {
+    return descriptor_ != -1 && wait_for(POLLIN, timeout);
+}
+
+bool Socket::connect(std::string host, int port_number) {
+    if (descriptor_ == -1 || port_number < 1 || port_number > kMaxPort) {
+        return false;
+    }
+    sockaddr_in target{};
+    if (!resolve_ipv4(host, target.sin_addr)) {
+        console() << "\nLookup failed\n" << std::flush;
+        return false;
+    }
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<uint16_t>(port_number));
+    address_ = target;
+
+    // Connect without blocking so the attempt can be given up after the time-out, then put the
+    // descriptor back into its former mode.
+    const int flags = fcntl(descriptor_, F_GETFL);
+    if (flags == -1 || fcntl(descriptor_, F_SETFL, flags | O_NONBLOCK) == -1) {
+        return false;
+    }
+    bool connected =
+        ::connect(descriptor_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0;
+    if (!connected && (errno == EINPROGRESS || errno == EINTR) &&
+        wait_for(POLLOUT, net_timeouts.connect)) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        connected =
+            getsockopt(descriptor_, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    }
+    return fcntl(descriptor_, F_SETFL, flags) != -1 && connected;
+}
+
+bool Socket::send(std::string data) const {
+    return bsend(data.data(), data.size());
+}
+
+bool Socket::bsend(const char* data, size_t length) const {
+    size_t sent = 0;
+    while (sent < length) {
+        // Never block inside send: a full buffer is waited for with a bound, and a closed peer
+        // gives EPIPE instead of SIGPIPE.
+        const ssize_t written =
+            ::send(descriptor_, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written > 0) {
+            sent += static_cast<size_t>(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!wait_for(POLLOUT, net_timeouts.send_progress)) {
+                return false;
+            }
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+ssize_t Socket::receive_some(char* buffer, size_t length, int flags) const {
+    for (;;) {
+        if (!readable_within(net_timeouts.receive)) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        const ssize_t received = ::recv(descriptor_, buffer, length, flags);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        return received;
+    }
+}
+
+int Socket::recv(std::string& text) const {
+    text.clear();
+    char buffer[kMaxReceive + 1] = {};
+    const ssize_t received = receive_some(buffer, kMaxReceive, 0);
+    if (received < 0) {
+        print_receive_failure(errno);
+        return 0;
+    }
+    // A text protocol: whatever follows a NUL byte is dropped.
+    text.assign(buffer, strnlen(buffer, static_cast<size_t>(received)));
+    return static_cast<int>(received);
+}
+
+int Socket::brecv(char* buffer, size_t length) const {
+    std::memset(buffer, 0, length);
+    const ssize_t received = receive_some(buffer, length, 0);
+    if (received < 0) {
+        print_receive_failure(errno);
+        return 0;
+    }
+    return static_cast<int>(received);
+}
+
+int Socket::recvln(std::string& line, int limit) const {
+    line.clear();
+    std::string stored;
+    for (;;) {
+        char byte = 0;
+        if (receive_some(&byte, 1, 0) <= 0) {
+            return 0;
+        }
+        if (stored.size() >= static_cast<size_t>(std::max(limit, 0))) {
+            return 0;  // the line is too long; this byte is lost
+        }
+        stored.push_back(byte);
+        if (byte == '\n') {
+            line = stored;
+            return 1;
+        }
+    }
+}
+
+bool Socket::inbuffer() const {
+    char byte = 0;
+    return receive_some(&byte, 1, MSG_PEEK) > 0;
+}
+
+bool Socket::bind(int port_number, const std::string& local_address) {
+    if (descriptor_ == -1 || port_number < 0 || port_number > kMaxPort) {
+        return false;
+    }
+    address_ = sockaddr_in{};
+    address_.sin_family = AF_INET;
+    address_.sin_port = htons(static_cast<uint16_t>(port_number));
+    if (inet_pton(AF_INET, local_address.c_str(), &address_.sin_addr) != 1) {
+        return false;
+    }
+    return ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) != -1;
+}
+
+bool Socket::listen() const {
+    return descriptor_ != -1 && ::listen(descriptor_, kListenBacklog) != -1;
+}
+
+bool Socket::accept(Socket& peer) {
+    socklen_t length = sizeof address_;
+    const int accepted = ::accept(descriptor_, reinterpret_cast<sockaddr*>(&address_), &length);
+    if (accepted < 0) {
+        return false;
+    }
+    peer.close_descriptor();
+    peer.descriptor_ = accepted;
+    return true;
+}
+
+void Socket::set_non_blocking(bool on) {
+    const int flags = fcntl(descriptor_, F_GETFL);
+    if (flags == -1) {
+        return;
+    }
+    fcntl(descriptor_, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
+}
+
+}  // namespace tarnel

@@ -1,0 +1,115 @@
+#include "net/title_update.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "net/net_timeouts.h"
+#include "support/console_capture.h"
+#include "support/loopback_server.h"
+#include "support/net_settings.h"
+#include "support/stalled_listener.h"
+
+namespace tarnel::test {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+TEST(PercentEncodeTest, EscapesEveryByteOutsideTheUnreservedSet) {
+    struct Case {
+        std::string raw;
+        std::string encoded;
+    };
+    const std::vector<Case> cases = {
+        {"", ""},
+        {"AZaz09-._~", "AZaz09-._~"},
+        {"  two  spaces ", "%20%20two%20%20spaces%20"},
+        {"a&b=c#d%e+f?g/h", "a%26b%3Dc%23d%25e%2Bf%3Fg%2Fh"},
+        {"line\r\nHost: x", "line%0D%0AHost%3A%20x"},
+        {"caf\xC3\xA9 \xFF", "caf%C3%A9%20%FF"},
+        {std::string("nul\0end", 7), "nul%00end"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(percent_encode(c.raw), c.encoded) << c.raw;
+    }
+}
+
+TEST(TitleUpdateRequestTest, IsElevenPiecesWithEncodedValues) {
+    const std::vector<std::string> expected = {
+        "GET /admin.cgi?pass=",
+        "p%40ss%20word",
+        "&mode=updinfo&song=",
+        "My%20Song%20%26%20You",
+        "&url=",
+        "http%3A%2F%2Fexample.org%2Fa%20b",
+        " HTTP/1.0\r\nUser-Agent: Mozilla/4.0(compatible; Tarnel v",
+        "1.0.0",
+        "/",
+        "posix",
+        ")\r\n\r\n"};
+    EXPECT_EQ(title_update_request("p@ss word", "My Song & You", "http://example.org/a b"),
+              expected);
+}
+
+class UpdateTitleTest : public ::testing::Test {
+  protected:
+    UpdateTitleTest() {
+        server = "127.0.0.1";
+        port = server_.port_text();
+    }
+
+    std::string log() const { return without_stamps(console_.text()); }
+
+    ScopedNetSettings settings_;
+    ConsoleCapture console_;
+    LoopbackServer server_;
+};
+
+TEST_F(UpdateTitleTest, SendsTheRequestToTheBasePortAndLogsTheRawTitle) {
+    password = "se&cret";
+    const std::string title = "A b&c=d\r\nX-Injected: 1 \xC3\xA9";
+    update_title(title, "http://x.org/p q");
+    ASSERT_TRUE(server_.wait_for_admin_requests(1, milliseconds(5000)));
+    EXPECT_EQ(server_.admin_requests()[0],
+              "GET /admin.cgi?pass=se%26cret&mode=updinfo&song="
+              "A%20b%26c%3Dd%0D%0AX-Injected%3A%201%20%C3%A9&url=http%3A%2F%2Fx.org%2Fp%20q"
+              " HTTP/1.0\r\nUser-Agent: Mozilla/4.0(compatible; Tarnel v1.0.0/posix)\r\n\r\n");
+    EXPECT_EQ(log(), "\rTitle Updated (" + title + ")\n");
+    EXPECT_EQ(server_.connection_count(), 0u);  // nothing went to the source port
+}
+
+TEST_F(UpdateTitleTest, AnEmptyTitleAndUrlLeaveEmptyValues) {
+    update_title("", "");
+    update_title("", "");
+    ASSERT_TRUE(server_.wait_for_admin_requests(2, milliseconds(5000)));
+    const std::string expected =
+        "GET /admin.cgi?pass=swapthis&mode=updinfo&song=&url= HTTP/1.0\r\n"
+        "User-Agent: Mozilla/4.0(compatible; Tarnel v1.0.0/posix)\r\n\r\n";
+    EXPECT_EQ(server_.admin_requests(), (std::vector<std::string>{expected, expected}));
+    EXPECT_EQ(log(), "\rTitle Updated ()\nTitle Updated ()\n");
+}
+
+TEST_F(UpdateTitleTest, AnUnreachableAdminPortIsLoggedAndNotThrown) {
+    server_.close_admin();
+    EXPECT_NO_THROW(update_title("Song", ""));
+    EXPECT_EQ(log(), "\rError Updating Title(Could not bind to port.)\n");
+}
+
+TEST_F(UpdateTitleTest, AnAdminPortThatNeverCompletesTheConnectionIsGivenUpQuickly) {
+    net_timeouts.title_update = milliseconds(300);
+    const StalledListener stalled;
+    port = std::to_string(stalled.port());
+    const auto start = Clock::now();
+    update_title("Song", "");
+    const auto waited = Clock::now() - start;
+    EXPECT_EQ(log(), "\rError Updating Title(Could not bind to port.)\n");
+    EXPECT_GE(waited, milliseconds(250));
+    EXPECT_LT(waited, milliseconds(5000));
+}
+
+}  // namespace
+}  // namespace tarnel::test
