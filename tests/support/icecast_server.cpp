@@ -1,0 +1,217 @@
+#include "support/icecast_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace tarnel::test {
+
+namespace {
+
+constexpr const char* kIcecastBinary = "/usr/bin/icecast2";
+
+// A descriptor closed on scope exit.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int value) : fd(value) {}
+    ~Fd() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+int connect_loopback(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    timeval timeout{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    return fd;
+}
+
+bool port_free(int port) {
+    const Fd fd(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return bind(fd.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+// A base port whose successor is free too.
+int free_port_pair() {
+    std::mt19937 random(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(time(nullptr)));
+    std::uniform_int_distribution<int> ports(20000, 40000);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int port = ports(random) & ~1;
+        if (port_free(port) && port_free(port + 1)) {
+            return port;
+        }
+    }
+    return 0;
+}
+
+std::string split_body(const std::string& response) {
+    const size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+}  // namespace
+
+IcecastServer::IcecastServer() : IcecastServer(Options()) {}
+
+IcecastServer::IcecastServer(Options options) : options_(std::move(options)) {
+    port_ = free_port_pair();
+    // The server drops root privileges to nobody, who must reach the folder and write its logs.
+    chmod(dir_.path().c_str(), 0755);
+    const std::string logs = dir_.file("log");
+    mkdir(logs.c_str(), 0777);
+    chmod(logs.c_str(), 0777);
+    const bool root = geteuid() == 0;
+    const std::string config =
+        "<icecast>\n"
+        "  <limits><clients>20</clients><sources>2</sources>"
+        "<queue-size>" + std::to_string(options_.queue_size) + "</queue-size>"
+        "<burst-size>" + std::to_string(options_.burst_size) + "</burst-size>"
+        "<source-timeout>10</source-timeout><header-timeout>15</header-timeout></limits>\n"
+        "  <authentication><source-password>" + options_.source_password +
+        "</source-password><admin-user>admin</admin-user>"
+        "<admin-password>admin-secret</admin-password></authentication>\n"
+        "  <hostname>127.0.0.1</hostname>\n"
+        "  <listen-socket><port>" + std::to_string(port_) +
+        "</port><bind-address>127.0.0.1</bind-address><shoutcast-mount>" + options_.mount +
+        "</shoutcast-mount></listen-socket>\n"
+        "  <fileserve>1</fileserve>\n"
+        "  <paths><logdir>" + logs +
+        "</logdir><webroot>/usr/share/icecast2/web</webroot>"
+        "<adminroot>/usr/share/icecast2/admin</adminroot></paths>\n"
+        "  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>"
+        "<loglevel>3</loglevel></logging>\n"
+        "  <security><chroot>0</chroot>" +
+        std::string(root ? "<changeowner><user>nobody</user><group>nogroup</group></changeowner>"
+                         : "") +
+        "</security>\n"
+        "</icecast>\n";
+    const std::string config_path = dir_.write("icecast.xml", config);
+    chmod(config_path.c_str(), 0644);
+    process_ = std::make_unique<Process>(kIcecastBinary, std::vector<std::string>{"-c", config_path},
+                                         dir_.path(), dir_.file("icecast.out"));
+    wait_until(
+        [this] {
+            const int fd = connect_loopback(port_);
+            if (fd < 0) {
+                return false;
+            }
+            close(fd);
+            return true;
+        },
+        10000);
+}
+
+IcecastServer::~IcecastServer() {
+    if (process_) {
+        process_->signal(SIGTERM);
+        if (process_->wait(5000) == -1) {
+            process_->kill();
+        }
+    }
+}
+
+bool IcecastServer::available() { return access(kIcecastBinary, X_OK) == 0; }
+
+std::string IcecastServer::stream_url() const {
+    return "http://127.0.0.1:" + std::to_string(port_) + options_.mount;
+}
+
+std::string IcecastServer::http_get(const std::string& path) const {
+    const Fd fd(connect_loopback(port_));
+    if (fd.fd < 0) {
+        return "";
+    }
+    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    if (send(fd.fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+        return "";
+    }
+    std::string response;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = recv(fd.fd, buffer, sizeof buffer, 0)) > 0) {
+        response.append(buffer, static_cast<size_t>(got));
+    }
+    return split_body(response);
+}
+
+std::string IcecastServer::error_log() const { return read_file(dir_.file("log/error.log")); }
+
+struct StreamCapture::State {
+    std::mutex mutex;
+    std::string response;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> connected{false};
+    std::thread reader;
+};
+
+StreamCapture::StreamCapture(int port, const std::string& mount) : state_(std::make_shared<State>()) {
+    const int fd = connect_loopback(port);
+    if (fd < 0) {
+        return;
+    }
+    timeval timeout{0, 200000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    const std::string request = "GET " + mount + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    state_->connected = true;
+    state_->reader = std::thread([state = state_, fd] {
+        char buffer[65536];
+        while (!state->stop) {
+            const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+            if (got == 0) {
+                break;
+            }
+            if (got > 0) {
+                const std::lock_guard<std::mutex> lock(state->mutex);
+                state->response.append(buffer, static_cast<size_t>(got));
+            }
+        }
+        close(fd);
+    });
+}
+
+StreamCapture::~StreamCapture() { stop(); }
+
+bool StreamCapture::connected() const { return state_->connected; }
+
+std::string StreamCapture::body() const {
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    return split_body(state_->response);
+}
+
+void StreamCapture::stop() {
+    state_->stop = true;
+    if (state_->reader.joinable()) {
+        state_->reader.join();
+    }
+}
+
+}  // namespace tarnel::test

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace tarnel::test {
+
+// A private Icecast 2 on loopback, configured for legacy source clients on a free port pair: its
+// base port takes listeners and admin requests, base port + 1 takes the source. Runs in the
+// foreground as a child process (dropping privileges to nobody when started as root) and is
+// stopped by its PID on destruction.
+class IcecastServer {
+public:
+    struct Options {
+        std::string source_password = "hackme";
+        std::string mount = "/stream";
+        long queue_size = 8 * 1024 * 1024;
+        long burst_size = 4 * 1024 * 1024;
+    };
+
+    IcecastServer();
+    explicit IcecastServer(Options options);
+    ~IcecastServer();
+    IcecastServer(const IcecastServer&) = delete;
+    IcecastServer& operator=(const IcecastServer&) = delete;
+
+    static bool available();  // icecast2 is installed
+
+    int port() const { return port_; }
+    const Options& options() const { return options_; }
+    // The listener URL of the mount.
+    std::string stream_url() const;
+    // GET of a path on the base port; the body, or an empty string on failure.
+    std::string http_get(const std::string& path) const;
+    // The server's error log (for diagnostics).
+    std::string error_log() const;
+
+private:
+    Options options_;
+    TempDir dir_;
+    int port_ = 0;
+    std::unique_ptr<Process> process_;
+};
+
+// Reads a mount as a listener would, from its first byte, into memory until stopped.
+class StreamCapture {
+public:
+    StreamCapture(int port, const std::string& mount);
+    ~StreamCapture();
+    StreamCapture(const StreamCapture&) = delete;
+    StreamCapture& operator=(const StreamCapture&) = delete;
+
+    bool connected() const;
+    // The body received so far (the HTTP response headers removed).
+    std::string body() const;
+    void stop();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace tarnel::test
