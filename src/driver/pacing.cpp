@@ -1,5 +1,6 @@
 #include "driver/pacing.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "config/signals.h"
