@@ -60,8 +60,8 @@ TEST(Mp3FramesTest, SplitsFramesAfterId3v2AndBeforeId3v1) {
     const std::string id3v2 = "ID3\x04\x00\x00\x00\x00\x01\x48"s + std::string(200, '\xFF');
     const std::string id3v1 = "TAG" + std::string(125, ' ');
     std::string error;
-    const std::optional<Mp3Stream> stream =
-        split_mp3_frames(id3v2 + frame1 + frame2 + id3v1, error);
+    const std::string bytes = id3v2 + frame1 + frame2 + id3v1;
+    const std::optional<Mp3Stream> stream = split_mp3_frames(bytes, error);
     ASSERT_TRUE(stream.has_value()) << error;
     EXPECT_EQ(stream->sample_rate, 44100u);
     ASSERT_EQ(stream->frames.size(), 2u);
@@ -75,7 +75,8 @@ TEST(Mp3FramesTest, Id3v2FooterIsSkippedToo) {
     const std::string tag =
         "ID3\x04\x00\x10\x00\x00\x00\x05"s + "12345" + "3DI\x04\x00\x10\x00\x00\x00\x05"s;
     std::string error;
-    const std::optional<Mp3Stream> stream = split_mp3_frames(tag + frame, error);
+    const std::string bytes = tag + frame;
+    const std::optional<Mp3Stream> stream = split_mp3_frames(bytes, error);
     ASSERT_TRUE(stream.has_value()) << error;
     EXPECT_EQ(stream->frames.size(), 1u);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <list>
+
 #include "nsv/nsv_inspect.h"
 #include "nsv_test_bytes.h"
 
@@ -49,6 +51,13 @@ TEST(NsvMuxTest, MetadataText) {
     }
 }
 
+// IvfStream and Mp3Stream only view their frames; the bytes live here for the whole test run.
+std::string_view keep(const std::string& bytes) {
+    static std::list<std::string> storage;
+    storage.push_back(bytes);
+    return storage.back();
+}
+
 IvfStream make_video(const std::vector<std::string>& frames, uint32_t rate = 30,
                      uint32_t scale = 1) {
     IvfStream video;
@@ -58,7 +67,7 @@ IvfStream make_video(const std::vector<std::string>& frames, uint32_t rate = 30,
     video.time_rate = rate;
     video.time_scale = scale;
     for (const std::string& frame : frames) {
-        video.frames.push_back(IvfFrame{frame, 0});
+        video.frames.push_back(IvfFrame{keep(frame), 0});
     }
     return video;
 }
@@ -67,7 +76,7 @@ Mp3Stream make_audio(const std::vector<std::string>& frames, uint32_t sample_rat
     Mp3Stream audio;
     audio.sample_rate = sample_rate;
     for (const std::string& frame : frames) {
-        audio.frames.push_back(frame);
+        audio.frames.push_back(keep(frame));
         audio.samples_per_frame.push_back(1152);
     }
     return audio;
