@@ -1,0 +1,148 @@
+#include "nsv/nsv_commands.h"
+
+#include <optional>
+
+#include "config/strformat.h"
+#include "nsv/byte_file.h"
+#include "nsv/ivf.h"
+#include "nsv/mp3_frames.h"
+#include "nsv/nsv_inspect.h"
+#include "nsv/nsv_mux.h"
+
+namespace tarnel {
+namespace {
+
+struct MuxArguments {
+    std::string video;
+    std::string audio;
+    std::string title;
+    std::string url;
+    std::string output;
+};
+
+// Parses the options of mux; returns nothing and sets error on an unknown option, a missing
+// value or a missing --video or -o.
+std::optional<MuxArguments> parse_mux_arguments(const std::vector<std::string>& args,
+                                                std::string& error) {
+    MuxArguments parsed;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        std::string* target = nullptr;
+        if (option == "--video") {
+            target = &parsed.video;
+        } else if (option == "--audio") {
+            target = &parsed.audio;
+        } else if (option == "--title") {
+            target = &parsed.title;
+        } else if (option == "--url") {
+            target = &parsed.url;
+        } else if (option == "-o" || option == "--output") {
+            target = &parsed.output;
+        } else {
+            error = "unknown option " + option;
+            return std::nullopt;
+        }
+        if (i + 1 >= args.size()) {
+            error = option + " needs a value";
+            return std::nullopt;
+        }
+        *target = args[++i];
+    }
+    if (parsed.video.empty() || parsed.output.empty()) {
+        error = "mux needs --video and -o";
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+}  // namespace
+
+const char* tool_usage() {
+    return "usage: tarnel-nsv info FILE...\n"
+           "       tarnel-nsv mux --video VIDEO.ivf [--audio AUDIO.mp3] [--title TITLE]\n"
+           "                      [--url URL] -o OUTPUT.nsv\n"
+           "info: prints each NSV file's metadata, formats, picture size, frame rate, frames,\n"
+           "      seconds and structural problems; exit 0 when all are clean, 1 otherwise.\n"
+           "mux:  writes an NSV file from VP8 video in IVF and optional MP3 audio.\n"
+           "Exit status 2: bad command line or a file that cannot be read or written.\n";
+}
+
+int run_info_command(const std::vector<std::string>& files, std::FILE* out, std::FILE* err) {
+    if (files.empty()) {
+        std::fputs(tool_usage(), err);
+        return kToolUsage;
+    }
+    int status = kToolOk;
+    bool unreadable = false;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (i > 0) {
+            std::fputs("\n", out);
+        }
+        std::string bytes;
+        if (!read_whole_file(files[i], bytes)) {
+            std::fprintf(err, "tarnel-nsv: cannot read %s\n", files[i].c_str());
+            unreadable = true;
+            continue;
+        }
+        const NsvSummary summary = inspect_nsv(bytes);
+        std::fputs(describe_nsv(files[i], summary).c_str(), out);
+        if (!summary.problems.empty()) {
+            status = kToolProblem;
+        }
+    }
+    return unreadable ? kToolUsage : status;
+}
+
+int run_mux_command(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    std::string error;
+    const std::optional<MuxArguments> parsed = parse_mux_arguments(args, error);
+    if (!parsed) {
+        std::fprintf(err, "tarnel-nsv: %s\n%s", error.c_str(), tool_usage());
+        return kToolUsage;
+    }
+    std::string video_bytes;
+    if (!read_whole_file(parsed->video, video_bytes)) {
+        std::fprintf(err, "tarnel-nsv: cannot read %s\n", parsed->video.c_str());
+        return kToolUsage;
+    }
+    std::string audio_bytes;
+    if (!parsed->audio.empty() && !read_whole_file(parsed->audio, audio_bytes)) {
+        std::fprintf(err, "tarnel-nsv: cannot read %s\n", parsed->audio.c_str());
+        return kToolUsage;
+    }
+    const std::optional<IvfStream> video = parse_ivf(video_bytes, error);
+    if (!video) {
+        std::fprintf(err, "tarnel-nsv: %s: %s\n", parsed->video.c_str(), error.c_str());
+        return kToolProblem;
+    }
+    std::optional<Mp3Stream> audio;
+    if (!parsed->audio.empty()) {
+        audio = split_mp3_frames(audio_bytes, error);
+        if (!audio) {
+            std::fprintf(err, "tarnel-nsv: %s: %s\n", parsed->audio.c_str(), error.c_str());
+            return kToolProblem;
+        }
+    }
+    const std::optional<NsvMuxResult> muxed = mux_nsv(
+        *video, audio ? &*audio : nullptr, nsv_metadata_text(parsed->title, parsed->url), error);
+    if (!muxed) {
+        std::fprintf(err, "tarnel-nsv: cannot mux: %s\n", error.c_str());
+        return kToolProblem;
+    }
+    if (!write_whole_file(parsed->output, muxed->bytes)) {
+        std::fprintf(err, "tarnel-nsv: cannot write %s\n", parsed->output.c_str());
+        return kToolUsage;
+    }
+    if (muxed->dropped_audio_frames > 0) {
+        std::fprintf(
+            err,
+            "tarnel-nsv: note: %llu audio frames start after the video ends and were left out\n",
+            static_cast<unsigned long long>(muxed->dropped_audio_frames));
+    }
+    std::fprintf(out, "%s: %llu frames (%llu sync), %zu bytes\n", parsed->output.c_str(),
+                 static_cast<unsigned long long>(muxed->frames),
+                 static_cast<unsigned long long>(muxed->sync_frames), muxed->bytes.size());
+    return kToolOk;
+}
+
+}  // namespace tarnel

@@ -1,0 +1,78 @@
+#include "config/strformat.h"
+#include "nsv/nsv_inspect.h"
+
+namespace tarnel {
+namespace {
+
+// Bytes as text on one line: printable ASCII as is, everything else as \xNN.
+std::string printable(std::string_view bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            out.push_back(c);
+        } else {
+            out += strformat("\\x%02x", byte);
+        }
+    }
+    return out;
+}
+
+const char* kind_name(NsvProblemKind kind) {
+    switch (kind) {
+        case NsvProblemKind::kBadHeaderSize:
+            return "bad header size";
+        case NsvProblemKind::kUnrecognisedFrameStart:
+            return "unrecognised frame start";
+        case NsvProblemKind::kTruncatedFrame:
+            return "truncated frame";
+        case NsvProblemKind::kUnsetFrameRate:
+            return "frame rate unset";
+        case NsvProblemKind::kNoSyncFrame:
+            return "no sync frame";
+        case NsvProblemKind::kNoFrames:
+            return "no frames";
+    }
+    return "problem";
+}
+
+}  // namespace
+
+std::string describe_nsv(const std::string& name, const NsvSummary& summary) {
+    std::string out = "file: " + name + "\n";
+    out += "metadata: " +
+           (summary.has_file_header ? printable(summary.metadata) : "(no file header)") + "\n";
+    if (summary.has_sync_frame) {
+        out += "video: \"" + printable(summary.video_format) + "\"\n";
+        out += "audio: \"" + printable(summary.audio_format) + "\"\n";
+        out += strformat("size: %dx%d\n", summary.width, summary.height);
+        if (summary.frame_rate) {
+            out += strformat("frame rate: %.3f (code 0x%02x)\n", *summary.frame_rate,
+                             summary.frame_rate_code);
+        } else {
+            out += strformat("frame rate: unset (code 0x%02x)\n", summary.frame_rate_code);
+        }
+    } else {
+        out += "video: (none)\naudio: (none)\nsize: (none)\nframe rate: unset (no sync frame)\n";
+    }
+    out += strformat("frames: %llu (%llu sync)\n", static_cast<unsigned long long>(summary.frames),
+                     static_cast<unsigned long long>(summary.sync_frames));
+    if (summary.frame_rate) {
+        out +=
+            strformat("seconds: %.2f\n", static_cast<double>(summary.frames) / *summary.frame_rate);
+    } else {
+        out += "seconds: unknown\n";
+    }
+    if (summary.problems.empty()) {
+        out += "problems: none\n";
+        return out;
+    }
+    out += strformat("problems: %zu\n", summary.problems.size());
+    for (const NsvProblem& problem : summary.problems) {
+        out += strformat("problem: %s at offset %llu: %s\n", kind_name(problem.kind),
+                         static_cast<unsigned long long>(problem.offset), problem.detail.c_str());
+    }
+    return out;
+}
+
+}  // namespace tarnel

@@ -1,0 +1,29 @@
+// tarnel-nsv: inspects NSV files and writes them from VP8 (IVF) video and MP3 audio.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "nsv/nsv_commands.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fputs(tarnel::tool_usage(), stderr);
+        return tarnel::kToolUsage;
+    }
+    const std::string& command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(tarnel::tool_usage(), stdout);
+        return tarnel::kToolOk;
+    }
+    if (command == "info") {
+        return tarnel::run_info_command(rest, stdout, stderr);
+    }
+    if (command == "mux") {
+        return tarnel::run_mux_command(rest, stdout, stderr);
+    }
+    std::fprintf(stderr, "tarnel-nsv: unknown command %s\n%s", command.c_str(),
+                 tarnel::tool_usage());
+    return tarnel::kToolUsage;
+}
