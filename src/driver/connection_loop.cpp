@@ -1,19 +1,83 @@
 #include "driver/connection_loop.h"
 
 #include "config/log.h"
+#include "config/settings.h"
+#include "config/signals.h"
+#include "config/strformat.h"
+#include "driver/file_streamer.h"
+#include "driver/pacing.h"
+#include "driver/playlist_traversal.h"
 #include "driver/source_connection.h"
 #include "net/socket_exception.h"
 
 namespace tarnel {
 
-int run_connection_loop(DriverState& state) {
-    try {
-        const ClientSocket connection = open_source_connection();
-    } catch (const SocketException& error) {
-        state.file_title.clear();
-        nsv_log("Error: " + error.text());
+namespace {
+
+// Seconds counted down on the status line before a new connection is tried; one more second
+// shows the "Reconnecting to" text.
+constexpr int kReconnectCountdown = 30;
+// A pass over the playlist that streamed nothing (every entry failed, nothing to play, only
+// markers) is followed by this pause, so a missing media disk cannot spin the processor or fill
+// the log disk.
+constexpr std::chrono::seconds kIdlePassPause{1};
+
+// Streams the playlist over the connection, forever. Returns only when a "#reload" marker could
+// not reload the playlist; a failed send leaves by SocketException.
+void stream_playlist(DriverState& state, const ClientSocket& connection) {
+    size_t idle_selections = 0;
+    for (;;) {
+        carry_out_signals();
+        bool streamed = false;
+        switch (select_entry(state)) {
+            case Selection::kReloadFailed:
+                return;
+            case Selection::kPlay:
+                streamed = stream_entry(state, connection);
+                break;
+            case Selection::kMarker:
+            case Selection::kNothing:
+                break;
+        }
+        if (streamed) {
+            idle_selections = 0;
+        } else if (++idle_selections >= playlist_pass_length()) {
+            idle_selections = 0;
+            pause_handling_signals(kIdlePassPause);
+        }
     }
-    return 0;
+}
+
+void count_down_to_reconnect() {
+    for (int n = kReconnectCountdown; n >= 1; --n) {
+        display(strformat("Waiting to reconnect [%d]", n));
+        pause_handling_signals(std::chrono::seconds(1));
+    }
+    display("Reconnecting to " + server + ":" + port);
+    pause_handling_signals(std::chrono::seconds(1));
+}
+
+}  // namespace
+
+int run_connection_loop(DriverState& state) {
+    for (;;) {
+        try {
+            const ClientSocket connection = open_source_connection();
+            state.current_object = 0;
+            stream_playlist(state, connection);
+            return 0;  // a "#reload" marker failed: the run ends
+        } catch (const SocketException& error) {
+            state.file_title.clear();
+            nsv_log("Error: " + error.text());
+        }
+        if (!autoreconnect) {
+            return 0;
+        }
+        count_down_to_reconnect();
+        if (!autoreconnect) {
+            return 0;
+        }
+    }
 }
 
 }  // namespace tarnel

@@ -4,8 +4,11 @@
 
 namespace tarnel {
 
-// Opens the source connection to the server; a failure is logged as "Error: " and its text.
-// Returns the exit status of the run.
+// Opens source connections and streams the playlist over them, forever. A failed connection,
+// log-in or send is logged as "Error: " and its text; with AutoReconnect on, a 31-second
+// countdown follows and a new connection resumes the interrupted entry from its start. Returns
+// the exit status (0) when reconnection is off or a "#reload" marker could not reload the
+// playlist.
 int run_connection_loop(DriverState& state);
 
 }  // namespace tarnel

@@ -16,8 +16,8 @@ constexpr std::chrono::milliseconds kTickPoll{1};
 
 std::chrono::milliseconds until_next_tick() {
     const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    const auto into_second =
-        std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch) % std::chrono::seconds(1);
+    const auto into_second = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch) %
+                             std::chrono::seconds(1);
     return std::chrono::seconds(1) - into_second;
 }
 
@@ -38,8 +38,8 @@ void pause_handling_signals(std::chrono::milliseconds duration) {
     for (auto now = std::chrono::steady_clock::now(); now < end;
          now = std::chrono::steady_clock::now()) {
         carry_out_signals();
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now,
-                                                                                  kSignalPoll));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(end - now, kSignalPoll));
     }
     carry_out_signals();
 }

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -11,6 +10,7 @@
 #include "config/log.h"
 #include "config/playlist.h"
 #include "config/settings.h"
+#include "config/signals.h"
 #include "config/strformat.h"
 #include "driver/connection_loop.h"
 #include "driver/driver_state.h"
@@ -38,8 +38,7 @@ void print_help(std::ostream& out) {
 }
 
 int run(int argc, char** argv) {
-    // A send to a server that has gone away must fail with an error, not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
+    install_signal_handlers();
     print_banner(std::cout);
     if (argc > 1) {
         if (std::strstr(argv[1], "--help") != nullptr) {
@@ -59,7 +58,11 @@ int run(int argc, char** argv) {
         return 0;
     }
     nsv_log("Connecting to " + server + ":" + port);
-    return run_connection_loop(state);
+    try {
+        return run_connection_loop(state);
+    } catch (const EndOfRun&) {
+        return 0;  // a playlist reload requested by signal failed; the fatal line is logged
+    }
 }
 
 }  // namespace tarnel

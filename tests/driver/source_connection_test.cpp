@@ -234,14 +234,5 @@ TEST_F(OpenSourceConnectionTest, TheConnectionLoopLogsTheFailureAndEnds) {
     EXPECT_EQ(log(), "\rError: Invalid Password\n");
 }
 
-TEST_F(OpenSourceConnectionTest, TheConnectionLoopOpensOneConnection) {
-    start({});
-    DriverState state;
-    EXPECT_EQ(run_connection_loop(state), 0);
-    EXPECT_EQ(log(), kDefaultLoginLog);
-    ASSERT_TRUE(server_->wait_for_close(0, milliseconds(5000)));
-    EXPECT_EQ(server_->connection_count(), 1u);
-}
-
 }  // namespace
 }  // namespace tarnel::test

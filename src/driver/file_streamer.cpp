@@ -1,0 +1,124 @@
+#include "driver/file_streamer.h"
+
+#include <ctime>
+#include <vector>
+
+#include "config/log.h"
+#include "config/signals.h"
+#include "config/strformat.h"
+#include "driver/pacing.h"
+#include "driver/playlist_traversal.h"
+#include "driver/subtitle.h"
+#include "net/title_update.h"
+#include "nsv/nsv_reader.h"
+
+namespace tarnel {
+
+namespace {
+
+// Room the frame output needs beyond the second and its text: the subtitle chunk adds 31 bytes.
+constexpr size_t kInsertionRoom = 35;
+
+void choose_title(DriverState& state, NSVReader& reader, const std::string& name) {
+    std::string metadata;
+    if (!reader.GetHeader(&metadata)) {
+        state.file_url.clear();
+        nsv_log("file has no headers");
+        state.file_title = name;
+        return;
+    }
+    nsv_log("file has headers, they were skipped");
+    state.file_title = metadata_value(metadata, "TITLE=").value_or(name);
+    state.file_url = metadata_value(metadata, "URL=").value_or("");
+}
+
+// Sends the file one second per cycle; returns true when any data was sent.
+bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& connection) {
+    long start = 0;
+    long length = 0;
+    double framerate = 0;
+    int frames = 0;
+    char video[16] = {};
+    char audio[16] = {};
+    int height = 0;
+    int width = 0;
+    bool sent = false;
+    char unused_line[1] = {};
+    for (;;) {
+        carry_out_signals();
+        if (reader.GetSecond(unused_line, &start, &length, &framerate, &frames, 0) == -1) {
+            return sent;
+        }
+        reader.GetFileInfo(video, audio, &height, &width);
+        const std::time_t second_start = std::time(nullptr);
+        // The skip request is taken at this one place, so a request arriving later in the
+        // cycle is kept whole for the next one.
+        const bool stop_after_second = next_track;
+        next_track = false;
+        const SubtitleOffer offer = compose_subtitle(state, framerate, second_start);
+
+        std::vector<char> buffer(static_cast<size_t>(length) + offer.text.size() + kInsertionRoom);
+        bool end_marker = stop_after_second;
+        const int produced =
+            reader.GetData(buffer.data(), length, &end_marker, offer.text, offer.display_time,
+                           offer.x, offer.y, offer.red, offer.green, offer.blue);
+        if (produced == -1) {
+            nsv_log("Couldn't read from " + state.file_title);
+        } else {
+            connection.swrite(buffer.data(), static_cast<size_t>(produced));
+            sent = true;
+            if (static_cast<double>(frames) >= framerate) {
+                const std::time_t now = std::time(nullptr);
+                display(state.remember(strformat("Video: %dkbps, %s %dx%d @%.2ffps, Audio: %s",
+                                                 static_cast<int>(length / 128), video, height,
+                                                 width, framerate, audio)));
+                if (now == second_start) {
+                    wait_for_next_second(second_start);
+                }
+            }
+        }
+        if (stop_after_second) {
+            return sent;
+        }
+    }
+}
+
+}  // namespace
+
+std::string base_name(const std::string& entry) {
+    const size_t slash = entry.rfind('/');
+    return slash == std::string::npos ? entry : entry.substr(slash + 1);
+}
+
+std::optional<std::string> metadata_value(const std::string& metadata, const std::string& key) {
+    const size_t found = metadata.find(key);
+    if (found == std::string::npos) {
+        return std::nullopt;
+    }
+    const size_t delimiter_at = found + key.size();
+    if (delimiter_at >= metadata.size()) {
+        return std::nullopt;
+    }
+    const char delimiter = metadata[delimiter_at];
+    const size_t value_at = delimiter_at + 1;
+    const size_t end = metadata.find(delimiter, value_at);
+    return metadata.substr(value_at, end == std::string::npos ? std::string::npos : end - value_at);
+}
+
+bool stream_entry(DriverState& state, const ClientSocket& connection) {
+    NSVReader reader;
+    if (!reader.Open(state.current_entry)) {
+        nsv_log("Unable to open " + state.current_entry);
+        advance_after_failed_open(state);
+        return false;
+    }
+    const std::string name = base_name(state.current_entry);
+    nsv_log("Opened " + name + " successfully!");
+    choose_title(state, reader, name);
+    update_title(state.file_title, state.file_url);
+    const bool sent = stream_seconds(state, reader, connection);
+    advance_after_file(state);
+    return sent;
+}
+
+}  // namespace tarnel
