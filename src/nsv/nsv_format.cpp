@@ -7,7 +7,9 @@ namespace tarnel::nsv {
 
 namespace {
 
-char low_byte(long value) { return static_cast<char>(static_cast<unsigned long>(value) & 0xFFu); }
+char low_byte(long value) {
+    return static_cast<char>(static_cast<unsigned long>(value) & 0xFFu);
+}
 
 void put_u16(char* out, unsigned value) {
     out[0] = low_byte(value);
@@ -64,9 +66,13 @@ int frames_per_second(double framerate) {
     return framerate > 0 ? static_cast<int>(std::ceil(framerate)) : 0;
 }
 
-bool is_sync_marker(const char* p) { return std::memcmp(p, kSyncMarker, 4) == 0; }
+bool is_sync_marker(const char* p) {
+    return std::memcmp(p, kSyncMarker, 4) == 0;
+}
 
-bool is_file_header_marker(const char* p) { return std::memcmp(p, kFileHeaderMarker, 4) == 0; }
+bool is_file_header_marker(const char* p) {
+    return std::memcmp(p, kFileHeaderMarker, 4) == 0;
+}
 
 bool is_continuation_marker(const char* p) {
     return static_cast<unsigned char>(p[0]) == kContinuationByte0 &&
@@ -84,9 +90,13 @@ uint16_t read_u16(const char* p) {
     return static_cast<uint16_t>(b[0] | (b[1] << 8));
 }
 
-int16_t read_i16(const char* p) { return static_cast<int16_t>(read_u16(p)); }
+int16_t read_i16(const char* p) {
+    return static_cast<int16_t>(read_u16(p));
+}
 
-std::string format_code(const char* p) { return std::string(p, strnlen(p, 4)); }
+std::string format_code(const char* p) {
+    return std::string(p, strnlen(p, 4));
+}
 
 std::string metadata_text(const char* area, size_t size) {
     const void* zero = std::memchr(area, '\0', size);
@@ -104,11 +114,17 @@ std::string hex_text(const char* bytes, size_t count) {
     return text;
 }
 
-void write_end_marker_chunk(char* out) { std::memcpy(out, "\0\0ASYN", kEndMarkerChunkSize); }
+void write_end_marker_chunk(char* out) {
+    std::memcpy(out, "\0\0ASYN", kEndMarkerChunkSize);
+}
 
-std::string end_marker_chunk() { return std::string("\0\0ASYN", kEndMarkerChunkSize); }
+std::string end_marker_chunk() {
+    return std::string("\0\0ASYN", kEndMarkerChunkSize);
+}
 
-size_t subtitle_chunk_size(const std::string& text) { return text.size() + kSubtitleChunkOverhead; }
+size_t subtitle_chunk_size(const std::string& text) {
+    return text.size() + kSubtitleChunkOverhead;
+}
 
 void write_subtitle_chunk(char* out, const std::string& text, const SubtitleStyle& style) {
     const size_t length = text.size();

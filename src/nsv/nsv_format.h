@@ -1,6 +1,6 @@
 #pragma once
 
-// The NSV byte layouts (Part 2.1) and the chunks Tarnel inserts (Part 2.4), as pure functions over
+// The NSV byte layouts and the chunks Tarnel inserts, as pure functions over
 // bytes: no file, no process-wide state.
 
 #include <cstddef>
@@ -34,7 +34,7 @@ constexpr int kFrameHeaderSize = 5;
 constexpr int kMaxVideoLength = (1 << 20) - 1;  // 20 bits
 constexpr int kMaxAudioLength = (1 << 16) - 1;  // 16 bits
 
-// Inserted chunks (Part 2.4).
+// Inserted chunks.
 constexpr int kEndMarkerChunkSize = 6;         // 00 00 "ASYN"
 constexpr int kSubtitleChunkOverhead = 31;     // a subtitle chunk is L + 31 bytes
 constexpr int kMaxSubtitleTextLength = 65510;  // L + 25 must fit in 16 bits

@@ -1,5 +1,6 @@
 #include "nsv/nsv_reader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -35,10 +36,20 @@ int nibbleToInt(char digit) {
 
 namespace {
 
-// The stdio buffer of an open file. The scan reads a few bytes per frame and seeks over payloads;
-// with a buffer this size a whole second normally stays in it, so the scan costs few system
-// calls and GetData copies the second out of memory instead of reading it again.
-constexpr size_t kStdioBufferSize = 256 * 1024;
+// The read window: the scan looks at a few bytes per frame and passes over payloads, so the file
+// is read in large blocks into memory instead of one small read and one seek per frame (a system
+// call costs as much as copying several kilobytes); a second is then copied out of the window by
+// GetData. Never larger than the file.
+constexpr long kWindowSize = 2L * 1024 * 1024;
+constexpr long kMinWindowSize = 4096;
+
+// Trace lines go through Debug, but are only formatted when the debug switch is on.
+#define TRACE(message)      \
+    do {                    \
+        if (debug) {        \
+            Debug(message); \
+        }                   \
+    } while (false)
 
 // The most GetData can add to a second; a second must leave room for it in the int result.
 constexpr long kMaxInserted = nsv::kMaxSubtitleTextLength + nsv::kSubtitleChunkOverhead;
@@ -49,65 +60,141 @@ NSVReader::NSVReader() = default;
 
 NSVReader::NSVReader(bool debug_trace) : debug(debug_trace) {}
 
-NSVReader::~NSVReader() {
-    // Closed before stdio_buffer_ is released: the stream uses that buffer until fclose.
-    file.reset();
-}
+NSVReader::~NSVReader() = default;
 
 bool NSVReader::Open(std::string path) {
-    file.reset();
+    file = open_file(path, "r");
+    position_ = 0;
+    file_position_ = 0;
+    window_start_ = 0;
+    window_length_ = 0;
+    keep_from_ = -1;
     unreadable_ = false;
     finished_ = false;
+    second_length_ = 0;
     second_frames_ = 0;
     last_payload_offset_ = -1;
-    file = open_file(path, "r");
     if (file == nullptr) {
         return false;
     }
-    if (stdio_buffer_ == nullptr) {
-        stdio_buffer_.reset(new char[kStdioBufferSize]);
+    // The window does all buffering; stdio reads go straight into it or the caller's buffer.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    long size = kWindowSize;
+    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+        size = std::ftell(file.get());
     }
-    std::setvbuf(file.get(), stdio_buffer_.get(), _IOFBF, kStdioBufferSize);
+    std::fseek(file.get(), 0, SEEK_SET);
+    const long capacity = std::clamp(size, kMinWindowSize, kWindowSize);
+    if (capacity != window_capacity_) {
+        window_.reset(new char[static_cast<size_t>(capacity)]);
+        window_capacity_ = capacity;
+    }
     return true;
+}
+
+long NSVReader::FileRead(long offset, char* out, long count) {
+    if (count <= 0 || offset < 0) {
+        return 0;
+    }
+    std::FILE* f = file.get();
+    if (file_position_ != offset) {
+        if (std::fseek(f, offset, SEEK_SET) != 0) {
+            file_position_ = -1;
+            return 0;
+        }
+        file_position_ = offset;
+    }
+    std::clearerr(f);  // the file may have grown since an earlier read met its end
+    const auto got = static_cast<long>(std::fread(out, 1, static_cast<size_t>(count), f));
+    file_position_ += got;
+    return got;
+}
+
+long NSVReader::Fill(long offset, long count) {
+    if (offset >= window_start_ && offset + count <= WindowEnd()) {
+        return count;
+    }
+    // Start the new window at the second being scanned if it is in the window and close enough,
+    // else at offset; keep what the old window holds from there, and read on behind it.
+    long new_start = offset;
+    if (keep_from_ >= window_start_ && keep_from_ < WindowEnd() && keep_from_ <= offset &&
+        offset + count - keep_from_ <= window_capacity_) {
+        new_start = keep_from_;
+    }
+    long kept = 0;
+    if (new_start >= window_start_ && new_start < WindowEnd()) {
+        kept = WindowEnd() - new_start;
+        std::memmove(window_.get(), window_.get() + (new_start - window_start_),
+                     static_cast<size_t>(kept));
+    }
+    window_start_ = new_start;
+    window_length_ = kept;
+    window_length_ +=
+        FileRead(WindowEnd(), window_.get() + window_length_, window_capacity_ - window_length_);
+    return std::clamp(WindowEnd() - offset, 0L, count);
+}
+
+long NSVReader::ReadInto(long offset, char* out, long count) {
+    long done = 0;
+    while (done < count) {
+        const long at = offset + done;
+        if (at >= window_start_ && at < WindowEnd()) {
+            const long n = std::min(count - done, WindowEnd() - at);
+            std::memcpy(out + done, window_.get() + (at - window_start_), static_cast<size_t>(n));
+            done += n;
+            continue;
+        }
+        long limit = count - done;
+        if (at < window_start_ && window_length_ > 0) {
+            limit = std::min(limit, window_start_ - at);
+        }
+        const long got = FileRead(at, out + done, limit);
+        done += got;
+        if (got < limit) {
+            break;
+        }
+    }
+    return done;
 }
 
 bool NSVReader::GetHeader(std::string* metadata) {
     if (file == nullptr) {
         return false;
     }
-    std::FILE* f = file.get();
-    std::fseek(f, 0, SEEK_SET);
     char marker[4] = {};
-    if (std::fread(marker, 1, 4, f) < 4 || !nsv::is_file_header_marker(marker)) {
-        std::fseek(f, 0, SEEK_SET);
+    if (ReadInto(0, marker, 4) < 4 || !nsv::is_file_header_marker(marker)) {
+        position_ = 0;
         return false;
     }
     char fixed[nsv::kFileHeaderFixedSize - 4] = {};
-    const size_t fixed_read = std::fread(fixed, 1, sizeof fixed, f);
+    const long fixed_read = ReadInto(4, fixed, sizeof fixed);
 
-    std::fseek(f, 0, SEEK_END);
-    const long file_end = std::ftell(f);
+    long file_end = 0;
+    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+        file_end = std::ftell(file.get());
+    }
+    file_position_ = -1;
     // A size field cut off by the end of the file counts as invalid.
     const long header_size = fixed_read >= 4 ? static_cast<long>(nsv::read_u32(fixed)) : 0;
     const bool valid = header_size >= nsv::kFileHeaderFixedSize && header_size <= file_end;
 
     // The metadata area as far as the file holds it.
-    const long area_end = header_size < file_end ? header_size : file_end;
+    const long area_end = std::min(header_size, file_end);
     std::string text;
     if (area_end > nsv::kFileHeaderFixedSize) {
         std::vector<char> area(static_cast<size_t>(area_end - nsv::kFileHeaderFixedSize));
-        std::fseek(f, nsv::kFileHeaderFixedSize, SEEK_SET);
-        const size_t got = std::fread(area.data(), 1, area.size(), f);
-        text = nsv::metadata_text(area.data(), got);
+        const long got =
+            ReadInto(nsv::kFileHeaderFixedSize, area.data(), static_cast<long>(area.size()));
+        text = nsv::metadata_text(area.data(), static_cast<size_t>(got));
     }
     if (metadata != nullptr) {
         *metadata = text;
     }
     if (valid) {
-        std::fseek(f, header_size, SEEK_SET);
+        position_ = header_size;
     } else {
         unreadable_ = true;
-        std::fseek(f, 0, SEEK_END);
+        position_ = file_end;
     }
     return true;
 }
@@ -164,86 +251,95 @@ int NSVReader::GetSecond(char* /*unused*/, long* start_out, long* length_out, do
         Report(0, 0, start_out, length_out, rate_out);
         return -1;
     }
-    std::FILE* f = file.get();
-    const long start = std::ftell(f);
-    if (start < 0 || unreadable_ || finished_) {
-        Debug("Finished Processing File");
-        Report(start < 0 ? 0 : start, 0, start_out, length_out, rate_out);
+    const long start = position_;
+    if (unreadable_ || finished_) {
+        TRACE("Finished Processing File");
+        Report(start, 0, start_out, length_out, rate_out);
         return -1;
     }
+    keep_from_ = start;
 
     // Ends the call at the current position (step 2 and the end-of-file steps).
-    const auto finish = [&](long end) {
-        const long length = end - start;
+    const auto finish = [&]() {
+        const long length = position_ - start;
         second_length_ = length;
         Report(start, length, start_out, length_out, rate_out);
         return length < 1 ? -1 : 0;
+    };
+    // Reads like fread at the current position: as many bytes as the file holds, zeros after.
+    const auto read = [&](char* out, long count) {
+        const long got = Fill(position_, count);
+        if (got > 0) {
+            std::memcpy(out, window_.get() + (position_ - window_start_), static_cast<size_t>(got));
+            position_ += got;
+        }
+        return got;
     };
 
     for (int n = 1;; ++n) {
         const int per_second = nsv::frames_per_second(framerate);
         if ((per_second != 0 && n > per_second) || (frame_limit != 0 && n > frame_limit)) {
-            return finish(std::ftell(f));
+            return finish();
         }
-        Debug(strformat("FRAME: %d/%.2f", n, framerate));
+        TRACE(strformat("FRAME: %d/%.2f", n, framerate));
 
-        const long frame_start = std::ftell(f);
+        const long frame_start = position_;
         // Zero-filled, so a prefix or header cut off by the end of the file reads as zeros.
         char prefix[nsv::kSyncPrefixSize] = {};
         char header[nsv::kFrameHeaderSize] = {};
-        size_t header_read = 0;
-        if (std::fread(prefix, 1, 4, f) < 4) {
-            Debug("Finished Processing File");
-            return finish(std::ftell(f));
+        long header_read = 0;
+        if (read(prefix, 4) < 4) {
+            TRACE("Finished Processing File");
+            return finish();
         }
 
         if (nsv::is_sync_marker(prefix)) {
-            Debug("NSVs HEADER FOUND");
-            const size_t rest = std::fread(prefix + 4, 1, nsv::kSyncPrefixRest, f);
+            TRACE("NSVs HEADER FOUND");
+            const long rest = read(prefix + 4, nsv::kSyncPrefixRest);
             std::memcpy(video_format, prefix + nsv::kSyncVideoFormatOffset, 4);
             video_format[4] = '\0';
             std::memcpy(audio_format, prefix + nsv::kSyncAudioFormatOffset, 4);
             audio_format[4] = '\0';
             width = nsv::read_i16(prefix + nsv::kSyncWidthOffset);
             height = nsv::read_i16(prefix + nsv::kSyncHeightOffset);
-            Debug(std::string("NSV VIDEO: ") + video_format);
-            Debug(std::string("NSV AUDIO: ") + audio_format);
-            Debug(strformat("HEIGHT: %d", height));
-            Debug(strformat("WIDTH: %d", width));
+            TRACE(std::string("NSV VIDEO: ") + video_format);
+            TRACE(std::string("NSV AUDIO: ") + audio_format);
+            TRACE(strformat("HEIGHT: %d", height));
+            TRACE(strformat("WIDTH: %d", width));
             if (framerate == 0) {
                 framerate = nsv::decode_frame_rate(
                     static_cast<unsigned char>(prefix[nsv::kSyncRateOffset]));
             }
-            header_read = std::fread(header, 1, nsv::kFrameHeaderSize, f);
-            if (rest < static_cast<size_t>(nsv::kSyncPrefixRest)) {
+            header_read = read(header, nsv::kFrameHeaderSize);
+            if (rest < nsv::kSyncPrefixRest) {
                 header_read = 0;  // the header bytes are not where the prefix says
             }
         } else {
-            // The spec seeks back four bytes and reads two; the first two of the four already
-            // read are those bytes, and the other two are the start of the frame header.
-            Debug("Chunk Continuation found");
-            Debug(IntToHex(prefix[1], false) + IntToHex(prefix[0], false));
+            // The continuation marker is the first two of the four bytes already read; the
+            // other two are the start of the frame header.
+            TRACE("Chunk Continuation found");
+            TRACE(IntToHex(prefix[1], false) + IntToHex(prefix[0], false));
             if (nsv::is_continuation_marker(prefix)) {
                 header[0] = prefix[2];
                 header[1] = prefix[3];
-                header_read = 2 + std::fread(header + 2, 1, nsv::kFrameHeaderSize - 2, f);
+                header_read = 2 + read(header + 2, nsv::kFrameHeaderSize - 2);
             } else {
                 // Unrecognised frame start: advance by the last known payload length.
+                position_ = frame_start;
                 const int video = hex_video_sz;
                 const int audio = hex_audio_sz;
-                Debug(strformat("VIDEO SIZE: %d", video));
-                Debug(strformat("AUDIO SIZE: %d", audio));
+                TRACE(strformat("VIDEO SIZE: %d", video));
+                TRACE(strformat("AUDIO SIZE: %d", audio));
                 if (video + audio == 0) {
                     // No progress possible: the second and the file end at this frame start.
-                    Debug("Finished Processing File");
+                    TRACE("Finished Processing File");
                     finished_ = true;
-                    std::fseek(f, frame_start, SEEK_SET);
-                    return finish(frame_start);
+                    return finish();
                 }
                 video_size = video;
                 audio_size = audio;
                 frame_size = video + audio;
-                std::fseek(f, frame_start + frame_size, SEEK_SET);
+                position_ += frame_size;
                 second_frames_ = n;
                 last_payload_offset_ = -1;
                 if (frames_out != nullptr) {
@@ -258,16 +354,14 @@ int NSVReader::GetSecond(char* /*unused*/, long* start_out, long* length_out, do
         audio_size = decoded.audio_length;
         hex_video_sz = video_size;
         hex_audio_sz = audio_size;
-        Debug("RAW FRAME HEADER: " + nsv::hex_text(header, nsv::kFrameHeaderSize));
-        Debug(strformat("VIDEO SIZE: %d", video_size));
-        Debug(strformat("AUDIO SIZE: %d", audio_size));
+        TRACE("RAW FRAME HEADER: " + nsv::hex_text(header, nsv::kFrameHeaderSize));
+        TRACE(strformat("VIDEO SIZE: %d", video_size));
+        TRACE(strformat("AUDIO SIZE: %d", audio_size));
 
         frame_size = video_size + audio_size;
-        const long payload_start = std::ftell(f);
-        std::fseek(f, frame_size, SEEK_CUR);
+        last_payload_offset_ = header_read == nsv::kFrameHeaderSize ? position_ - start : -1;
+        position_ += frame_size;
         second_frames_ = n;
-        last_payload_offset_ =
-            header_read == static_cast<size_t>(nsv::kFrameHeaderSize) ? payload_start - start : -1;
         if (frames_out != nullptr) {
             *frames_out = n;
         }
@@ -290,16 +384,16 @@ int NSVReader::GetData(char* buffer, long length, bool* next_track, std::string 
     if (file == nullptr || buffer == nullptr || length <= 0 || length > INT_MAX - kMaxInserted) {
         return -1;
     }
-    std::FILE* f = file.get();
-    if (std::fseek(f, -length, SEEK_CUR) != 0) {
+    if (position_ < length) {
         return -1;
     }
-    const auto bytes_read = static_cast<long>(std::fread(buffer, 1, static_cast<size_t>(length), f));
-    char look_ahead[10];
-    const size_t ahead = std::fread(look_ahead, 1, sizeof look_ahead, f);
-    if (ahead > 0) {
-        std::fseek(f, -static_cast<long>(ahead), SEEK_CUR);
-    }
+    position_ -= length;
+    const long bytes_read = ReadInto(position_, buffer, length);
+    position_ += bytes_read;
+    // The look-ahead: whether 10 more bytes follow. It reads them into the window (where the
+    // next second is scanned) and leaves the position where it is, so it is always undone.
+    keep_from_ = position_;
+    const long ahead = Fill(position_, 10);
 
     const int step = nsv::frames_per_second(framerate);
     frames_wait = frames_wait < INT_MIN + step ? INT_MIN : frames_wait - step;
@@ -309,13 +403,13 @@ int NSVReader::GetData(char* buffer, long length, bool* next_track, std::string 
     const auto make_room = [&](long p, int chunk_size) {
         char new_header[nsv::kFrameHeaderSize];
         CreateFrameHeader(new_header, video_size + chunk_size, audio_size, 1);
-        Debug("CREATED FRAME HEADER: " + nsv::hex_text(new_header, nsv::kFrameHeaderSize));
+        TRACE("CREATED FRAME HEADER: " + nsv::hex_text(new_header, nsv::kFrameHeaderSize));
         std::memmove(buffer + p + chunk_size, buffer + p, static_cast<size_t>(bytes_read - p));
         std::memcpy(buffer + p - nsv::kFrameHeaderSize, new_header, nsv::kFrameHeaderSize);
         return buffer + p;
     };
 
-    if (ahead < sizeof look_ahead || (next_track != nullptr && *next_track)) {
+    if (ahead < 10 || (next_track != nullptr && *next_track)) {
         if (next_track != nullptr) {
             *next_track = false;
         }

@@ -1,7 +1,35 @@
 #pragma once
 
-// NSVReader (Parts 2.2, 2.3, 2.4): one open NSV file, read one second of frames at a time, with
+// NSVReader: one open NSV file, read one second of frames at a time, with
 // the subtitle or end marker chunk inserted into the last frame of a second.
+//
+// On malformed input the reader does this:
+// - A file header whose size field is below 28, lies beyond the end of the file, or is cut off by
+//   the end of the file: GetHeader returns true with the metadata text the file holds (empty for
+//   a size below 28) and the file is unreadable: GetSecond returns -1 with length 0.
+// - An unrecognised frame start while the last known payload length is 0 ends the second at that
+//   frame start and the file there ("Finished Processing File" is traced after the usual "VIDEO
+//   SIZE"/"AUDIO SIZE" lines); later calls return -1. Every other frame moves the position on,
+//   so a call always ends.
+// - No chunk is inserted (the second is sent as read, and a subtitle does not set frames_wait)
+//   when the text is longer than 65,510 bytes, when the last frame's video length would reach
+//   1,048,576, when the piece holds no frame (stray bytes), when its last frame was found by the
+//   fallback, or when that frame's prefix or header was cut off by the end of the file. The
+//   next-track flag is cleared on the end-marker path all the same.
+// - The chunk goes at the last frame's payload as the scan found it. That is the length minus
+//   frame_size, except when 1 to 3 stray bytes follow the last frame in the same
+//   piece: they then stay behind the frame instead of shifting the insertion point.
+// - GetData reads and writes only within the caller's buffer (the second's length plus the
+//   inserted chunk) on any input; lengths that cannot be reported in its int result, or that
+//   reach back before the start of the file, give -1 without reading.
+// - The look-ahead of GetData is always undone, so a final piece shorter than 10 bytes is read
+//   as a second of its own (and gets its own end marker if it is a frame).
+// - Trace messages are formatted only when the debug switch is on; Debug writes to console().
+//
+// The file is read through a window of up to 2 MiB (see nsv_reader.cpp and docs/performance.md):
+// the positions, lengths and bytes are exactly those of the stdio reads and seeks of a
+// frame-by-frame scan, including positions beyond the end of the file after a seek over a cut
+// payload.
 
 #include <memory>
 #include <string>
@@ -10,7 +38,7 @@
 
 namespace tarnel {
 
-// Process-wide state shared by every reader (Parts 2.3 and 2.4). Never reset by the program.
+// Process-wide state shared by every reader. Never reset by the program.
 // The video and audio length of the most recent frame header any reader parsed (0 at start); only
 // the fallback for an unrecognised frame start reads them.
 extern int hex_video_sz;
@@ -27,7 +55,7 @@ void reset_nsv_state();
 int nibbleToInt(char digit);
 
 class NSVReader {
-public:
+  public:
     NSVReader();
     explicit NSVReader(bool debug_trace);
     virtual ~NSVReader();
@@ -63,10 +91,10 @@ public:
     // least length + subtitle.size() + 31 bytes, and inserts the end marker chunk (last second
     // of the file, or *next_track set; the flag is then cleared) or the subtitle chunk. Returns
     // the number of bytes to send, or -1 when length is 0 (or negative) and nothing was read.
-    int GetData(char* buffer, long length, bool* next_track, std::string subtitle,
-                int display_time, int x, int y, int red, int green, int blue);
+    int GetData(char* buffer, long length, bool* next_track, std::string subtitle, int display_time,
+                int x, int y, int red, int green, int blue);
 
-    // Packs a 5-byte frame header into out (Part 2.1); aux_flag != 0 gives an aux count of 1.
+    // Packs a 5-byte frame header into out; aux_flag != 0 gives an aux count of 1.
     static void CreateFrameHeader(char* out, int video_length, int audio_length, int aux_flag);
 
     // The byte as two uppercase hexadecimal digits, or only the high digit when high_only is set.
@@ -83,13 +111,23 @@ public:
     // True once GetHeader found a header size below 28 or beyond the end of the file.
     bool IsUnreadable() const { return unreadable_; }
 
-private:
+  private:
     void Report(long start, long length, long* start_out, long* length_out, double* rate_out) const;
     // Offset in the second's buffer at which the last frame's payload starts, or -1 when the
     // second's last frame cannot carry an inserted chunk.
     long InsertionOffset(long length, long bytes_read) const;
 
-    // The members of Part 2.2, in its order.
+    // File access through a read window (see nsv_reader.cpp). All three work like fread at a
+    // file offset: they return how many bytes the file holds there (fewer at its end).
+    // Makes the window hold up to count bytes at offset; returns how many it holds there.
+    long Fill(long offset, long count);
+    // Copies count bytes at offset out of the window, or reads them from the file.
+    long ReadInto(long offset, char* out, long count);
+    // Reads from the file itself, bypassing the window.
+    long FileRead(long offset, char* out, long count);
+    long WindowEnd() const { return window_start_ + window_length_; }
+
+    // The reader's state.
     double framerate = 0;
     int frame_size = 0;
     StdioFile file;
@@ -101,8 +139,19 @@ private:
     int audio_size = 0;
     int video_size = 0;
 
-    // Soundness state, not part of Part 2.2.
-    std::unique_ptr<char[]> stdio_buffer_;  // the file's stdio buffer; outlives file (see ~)
+    // The logical file position (it may lie beyond the end of the file after a seek
+    // over a payload the file does not hold), and where the stdio stream really is.
+    long position_ = 0;
+    long file_position_ = 0;
+    // A window of the file's bytes from window_start_; bytes from keep_from_ (the start of the
+    // second being scanned) are kept when it moves on, so GetData finds the second in memory.
+    std::unique_ptr<char[]> window_;
+    long window_capacity_ = 0;
+    long window_start_ = 0;
+    long window_length_ = 0;
+    long keep_from_ = -1;
+
+    // Guards against malformed files.
     bool unreadable_ = false;  // bad header size: nothing is read from this file
     bool finished_ = false;    // a fallback that cannot move on ended the file
     // The last GetSecond call: its length, how many frames it scanned, and the offset within it

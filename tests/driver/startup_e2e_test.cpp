@@ -51,8 +51,8 @@ TEST(StartupEndToEndTest, ConnectsLogsInAndAnnouncesTheStream) {
     dir.write("playlist.plo", "#Mode=basic\nx.nsv\n");
     Process tarnel(TARNEL_BINARY, {"tarnel.conf"}, dir.path(), dir.file("out.txt"));
     // With nothing playable the program keeps trying the playlist; stop it once it has.
-    ASSERT_TRUE(wait_until([&] { return log_text(dir).find("Unable to open") != std::string::npos; },
-                           20000))
+    ASSERT_TRUE(wait_until(
+        [&] { return log_text(dir).find("Unable to open") != std::string::npos; }, 20000))
         << log_text(dir);
     tarnel.kill();
 

@@ -1,4 +1,4 @@
-// Part 2.4: reading a second and inserting the end marker or the subtitle chunk.
+// Reading a second and inserting the end marker or the subtitle chunk.
 
 #include <climits>
 #include <cstdio>
@@ -45,8 +45,8 @@ DataResult get_data(NSVReader& reader, long length, bool* next_track, const std:
     const size_t size = static_cast<size_t>(length > 0 ? length : 0) + text.size() + 31;
     std::string buffer(size + kGuard, '\xA5');
     DataResult r;
-    r.result = reader.GetData(buffer.data(), length, next_track, text, style.display_time,
-                              style.x, style.y, style.red, style.green, style.blue);
+    r.result = reader.GetData(buffer.data(), length, next_track, text, style.display_time, style.x,
+                              style.y, style.red, style.green, style.blue);
     EXPECT_EQ(buffer.substr(size), std::string(kGuard, '\xA5')) << "write beyond the buffer";
     if (r.result > 0) {
         r.sent = buffer.substr(0, static_cast<size_t>(r.result));
@@ -71,8 +71,8 @@ TEST_F(NsvDataTest, LastSecondGetsTheEndMarker) {
     d = get_data(reader, s.length, &next_track, "");
     EXPECT_EQ(d.result, s.length + 6);
     const FrameRecord& last = w.frame_records().back();
-    EXPECT_EQ(d.sent, with_chunk(w, static_cast<size_t>(s.start), w.size(), last,
-                                 nsv::end_marker_chunk()));
+    EXPECT_EQ(d.sent,
+              with_chunk(w, static_cast<size_t>(s.start), w.size(), last, nsv::end_marker_chunk()));
     const size_t p = last.payload_offset - static_cast<size_t>(s.start);
     EXPECT_EQ(d.sent.substr(p, 6), bytes({0x00, 0x00, 0x41, 0x53, 0x59, 0x4E}));
     const nsv::FrameHeader header = nsv::decode_frame_header(d.sent.data() + p - 5);
@@ -250,9 +250,9 @@ TEST_F(NsvDataTest, NextTrackInsertsTheEndMarkerAndClearsTheFlag) {
     const DataResult d = get_data(reader, s.length, &next_track, "not shown");
     EXPECT_FALSE(next_track);
     EXPECT_EQ(d.result, s.length + 6);
-    EXPECT_EQ(d.sent, with_chunk(w, static_cast<size_t>(s.start),
-                                 static_cast<size_t>(s.start + s.length), w.frame_records()[59],
-                                 nsv::end_marker_chunk()));
+    EXPECT_EQ(d.sent,
+              with_chunk(w, static_cast<size_t>(s.start), static_cast<size_t>(s.start + s.length),
+                         w.frame_records()[59], nsv::end_marker_chunk()));
     // The reader goes on where it was (the driver would stop).
     EXPECT_EQ(get_second(reader).start, static_cast<long>(w.frame_records()[60].offset));
 
@@ -452,8 +452,8 @@ TEST_F(NsvDataTest, SecondsTooLargeForTheResultAreRefused) {
     get_second(reader);
     bool next_track = false;
     std::string buffer(100000 + 31, '\0');
-    EXPECT_EQ(reader.GetData(buffer.data(), static_cast<long>(INT_MAX), &next_track, "", 0, 0, 0,
-                             0, 0, 0),
+    EXPECT_EQ(reader.GetData(buffer.data(), static_cast<long>(INT_MAX), &next_track, "", 0, 0, 0, 0,
+                             0, 0),
               -1);
     // More than the position: the seek back fails, nothing is read.
     EXPECT_EQ(reader.GetData(buffer.data(), 100000, &next_track, "", 0, 0, 0, 0, 0, 0), -1);
@@ -479,7 +479,8 @@ TEST_F(NsvDataTest, ReaderMatchesTheModelOnRandomFiles) {
         for (int i = 0; i < frame_count; ++i) {
             const int kind = pick(0, 40);
             if (kind == 0) {
-                w.raw(std::string(static_cast<size_t>(pick(1, 12)), static_cast<char>(pick(0, 255))));
+                w.raw(
+                    std::string(static_cast<size_t>(pick(1, 12)), static_cast<char>(pick(0, 255))));
             } else if (kind < 6 || i == 0) {
                 SyncFields fields;
                 fields.rate_code = codes[pick(0, 7)];
@@ -525,6 +526,54 @@ TEST_F(NsvDataTest, ReaderMatchesTheModelOnRandomFiles) {
         ASSERT_EQ(hex_video_sz, state.last_video_length) << round;
         ASSERT_EQ(hex_audio_sz, state.last_audio_length) << round;
     }
+}
+
+}  // namespace
+}  // namespace tarnel::test
+
+namespace tarnel::test {
+namespace {
+
+// Files larger than the reader's 2 MiB read window: seconds that straddle its refills, a piece
+// larger than the window, frames larger than it.
+TEST_F(NsvDataTest, LargeFilesMatchTheModel) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> video(500, 20000);
+    NsvWriter many;
+    many.file_header("TITLE='large'");
+    for (int i = 0; i < 900; ++i) {
+        if (i % 30 == 0) {
+            many.sync_frame(video(random), 418, 0x81);
+        } else {
+            many.continuation_frame(video(random), 418);
+        }
+    }
+    NsvWriter no_rate;
+    for (int i = 0; i < 300; ++i) {
+        no_rate.continuation_frame(video(random), 100);
+    }
+    NsvWriter huge_frames;
+    huge_frames.frames(7, 0x03, 1000000, 60000).cut(1000);
+    const std::vector<SecondOffer> offers =
+        same_offer(40, {"subtitle", {45, 1, 2, 3, 4, 5}, false});
+    NsvProcessState state;
+    int index = 0;
+    for (const NsvWriter* w : {&many, &no_rate, &huge_frames}) {
+        ASSERT_GT(w->size(), 2u * 1024 * 1024);
+        const ExpectedFile expected = expected_stream(w->bytes(), offers, state);
+        const ExpectedFile actual =
+            run_reader(write(*w, "large" + std::to_string(index) + ".nsv"), offers);
+        ASSERT_EQ(actual.seconds.size(), expected.seconds.size()) << index;
+        for (size_t k = 0; k < actual.seconds.size(); ++k) {
+            EXPECT_EQ(actual.seconds[k].length, expected.seconds[k].length) << index << "/" << k;
+            EXPECT_EQ(actual.seconds[k].inserted, expected.seconds[k].inserted)
+                << index << "/" << k;
+            EXPECT_TRUE(actual.seconds[k].wire == expected.seconds[k].wire) << index << "/" << k;
+        }
+        EXPECT_EQ(frames_wait, state.frames_wait);
+        ++index;
+    }
+    EXPECT_EQ(run_reader(dir.file("large0.nsv"), {}).seconds.size(), 30u);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// Part 2.1 byte layouts and the Part 2.4 chunk layouts and helpers.
+// Frame and file header byte layouts, the inserted chunk layouts and the hex helpers.
+
+#include "nsv/nsv_format.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "nsv/nsv_format.h"
 #include "nsv/nsv_reader.h"
 
 namespace tarnel {
@@ -19,7 +20,8 @@ std::string bytes(std::initializer_list<int> values) {
 }
 
 TEST(NsvFrameHeader, DecodesTheWorkedExample) {
-    const nsv::FrameHeader header = nsv::decode_frame_header(bytes({0x30, 0x01, 0x00, 0x40, 0x01}).data());
+    const nsv::FrameHeader header =
+        nsv::decode_frame_header(bytes({0x30, 0x01, 0x00, 0x40, 0x01}).data());
     EXPECT_EQ(header.aux_count, 0);
     EXPECT_EQ(header.video_length, 19);
     EXPECT_EQ(header.audio_length, 320);
@@ -34,7 +36,8 @@ TEST(NsvFrameHeader, ReencodesTheWorkedExampleWithOneInsertedChunk) {
 }
 
 TEST(NsvFrameHeader, LargestLengths) {
-    const nsv::FrameHeader header = nsv::decode_frame_header(bytes({0xF0, 0xFF, 0xFF, 0xFF, 0xFF}).data());
+    const nsv::FrameHeader header =
+        nsv::decode_frame_header(bytes({0xF0, 0xFF, 0xFF, 0xFF, 0xFF}).data());
     EXPECT_EQ(header.video_length, 1048575);
     EXPECT_EQ(header.audio_length, 65535);
     EXPECT_EQ(header.aux_count, 0);
@@ -43,7 +46,8 @@ TEST(NsvFrameHeader, LargestLengths) {
 
 TEST(NsvFrameHeader, AuxCountIsTheLowNibble) {
     EXPECT_EQ(nsv::decode_frame_header(bytes({0x3F, 0x01, 0x00, 0x00, 0x00}).data()).aux_count, 15);
-    EXPECT_EQ(nsv::decode_frame_header(bytes({0x3F, 0x01, 0x00, 0x00, 0x00}).data()).video_length, 19);
+    EXPECT_EQ(nsv::decode_frame_header(bytes({0x3F, 0x01, 0x00, 0x00, 0x00}).data()).video_length,
+              19);
 }
 
 TEST(NsvFrameHeader, AnyNonZeroAuxFlagGivesOneAndRoundTrips) {
@@ -94,10 +98,10 @@ TEST(NsvChunks, EndMarker) {
 TEST(NsvChunks, SubtitleChunkForFiveBytesByteForByte) {
     const std::string chunk =
         nsv::subtitle_chunk("Hello", nsv::SubtitleStyle{300, 10, -1, 255, 256, 0x1234});
-    const std::string expected =
-        bytes({0x1E, 0x00}) + "SUBT" + bytes({0x1C, 0x00}) + std::string("english\0", 8) +
-        "Hello" + bytes({0, 0, 0}) + bytes({44}) + bytes({0, 0, 0}) +
-        bytes({10, 0xFF, 0xFF, 0x00, 0x34}) + bytes({0xFF, 0xFF, 0x00});
+    const std::string expected = bytes({0x1E, 0x00}) + "SUBT" + bytes({0x1C, 0x00}) +
+                                 std::string("english\0", 8) + "Hello" + bytes({0, 0, 0}) +
+                                 bytes({44}) + bytes({0, 0, 0}) +
+                                 bytes({10, 0xFF, 0xFF, 0x00, 0x34}) + bytes({0xFF, 0xFF, 0x00});
     ASSERT_EQ(chunk.size(), 36u);
     EXPECT_EQ(chunk, expected);
     EXPECT_EQ(chunk.substr(0, 8), bytes({0x1E, 0x00, 0x53, 0x55, 0x42, 0x54, 0x1C, 0x00}));

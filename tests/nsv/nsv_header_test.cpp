@@ -1,4 +1,4 @@
-// Part 2.2: opening, the file header, GetFileInfo and the debug switch.
+// Opening, the file header, GetFileInfo and the debug switch.
 
 #include <cstring>
 

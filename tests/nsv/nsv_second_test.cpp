@@ -1,4 +1,4 @@
-// Part 2.3: scanning one second of frames.
+// Scanning one second of frames.
 
 #include <sstream>
 #include <vector>
@@ -91,8 +91,8 @@ TEST_F(NsvSecondTest, ExactMultipleOfTheRate) {
 }
 
 TEST_F(NsvSecondTest, FractionalRatesGiveTheCeilingInFrames) {
-    const std::vector<std::pair<unsigned char, int>> cases = {
-        {0x81, 30}, {0x83, 24}, {0x85, 15}, {0xC5, 60}, {0xC7, 48}, {0x05, 5}};
+    const std::vector<std::pair<unsigned char, int>> cases = {{0x81, 30}, {0x83, 24}, {0x85, 15},
+                                                              {0xC5, 60}, {0xC7, 48}, {0x05, 5}};
     for (const auto& [code, per_second] : cases) {
         NsvWriter w;
         w.frames(per_second * 2 + 1, code, 8, 2);
@@ -236,9 +236,8 @@ TEST_F(NsvSecondTest, UnrecognisedFrameStartAdvancesByTheLastKnownPayload) {
     EXPECT_EQ(reader.VideoSize(), 30);
     const std::vector<std::string> third = frame_trace(capture.text(), 3);
     EXPECT_EQ(third, (std::vector<std::string>{"DEBUG: FRAME: 3/0.00",
-                                                "DEBUG: Chunk Continuation found",
-                                                "DEBUG: 4747", "DEBUG: VIDEO SIZE: 30",
-                                                "DEBUG: AUDIO SIZE: 10"}));
+                                               "DEBUG: Chunk Continuation found", "DEBUG: 4747",
+                                               "DEBUG: VIDEO SIZE: 30", "DEBUG: AUDIO SIZE: 10"}));
 }
 
 TEST_F(NsvSecondTest, LastKnownLengthsCarryOverToTheNextReader) {

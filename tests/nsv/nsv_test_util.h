@@ -15,7 +15,7 @@
 namespace tarnel::test {
 
 class NsvTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { reset_nsv_state(); }
     void TearDown() override { reset_nsv_state(); }
 

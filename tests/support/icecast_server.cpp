@@ -92,18 +92,25 @@ IcecastServer::IcecastServer(Options options) : options_(std::move(options)) {
     const std::string config =
         "<icecast>\n"
         "  <limits><clients>20</clients><sources>2</sources>"
-        "<queue-size>" + std::to_string(options_.queue_size) + "</queue-size>"
-        "<burst-size>" + std::to_string(options_.burst_size) + "</burst-size>"
+        "<queue-size>" +
+        std::to_string(options_.queue_size) +
+        "</queue-size>"
+        "<burst-size>" +
+        std::to_string(options_.burst_size) +
+        "</burst-size>"
         "<source-timeout>10</source-timeout><header-timeout>15</header-timeout></limits>\n"
-        "  <authentication><source-password>" + options_.source_password +
+        "  <authentication><source-password>" +
+        options_.source_password +
         "</source-password><admin-user>admin</admin-user>"
         "<admin-password>admin-secret</admin-password></authentication>\n"
         "  <hostname>127.0.0.1</hostname>\n"
-        "  <listen-socket><port>" + std::to_string(port_) +
-        "</port><bind-address>127.0.0.1</bind-address><shoutcast-mount>" + options_.mount +
+        "  <listen-socket><port>" +
+        std::to_string(port_) + "</port><bind-address>127.0.0.1</bind-address><shoutcast-mount>" +
+        options_.mount +
         "</shoutcast-mount></listen-socket>\n"
         "  <fileserve>1</fileserve>\n"
-        "  <paths><logdir>" + logs +
+        "  <paths><logdir>" +
+        logs +
         "</logdir><webroot>/usr/share/icecast2/web</webroot>"
         "<adminroot>/usr/share/icecast2/admin</adminroot></paths>\n"
         "  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>"
@@ -115,8 +122,9 @@ IcecastServer::IcecastServer(Options options) : options_(std::move(options)) {
         "</icecast>\n";
     const std::string config_path = dir_.write("icecast.xml", config);
     chmod(config_path.c_str(), 0644);
-    process_ = std::make_unique<Process>(kIcecastBinary, std::vector<std::string>{"-c", config_path},
-                                         dir_.path(), dir_.file("icecast.out"));
+    process_ =
+        std::make_unique<Process>(kIcecastBinary, std::vector<std::string>{"-c", config_path},
+                                  dir_.path(), dir_.file("icecast.out"));
     wait_until(
         [this] {
             const int fd = connect_loopback(port_);
@@ -138,7 +146,9 @@ IcecastServer::~IcecastServer() {
     }
 }
 
-bool IcecastServer::available() { return access(kIcecastBinary, X_OK) == 0; }
+bool IcecastServer::available() {
+    return access(kIcecastBinary, X_OK) == 0;
+}
 
 std::string IcecastServer::stream_url() const {
     return "http://127.0.0.1:" + std::to_string(port_) + options_.mount;
@@ -162,7 +172,9 @@ std::string IcecastServer::http_get(const std::string& path) const {
     return split_body(response);
 }
 
-std::string IcecastServer::error_log() const { return read_file(dir_.file("log/error.log")); }
+std::string IcecastServer::error_log() const {
+    return read_file(dir_.file("log/error.log"));
+}
 
 struct StreamCapture::State {
     std::mutex mutex;
@@ -172,7 +184,8 @@ struct StreamCapture::State {
     std::thread reader;
 };
 
-StreamCapture::StreamCapture(int port, const std::string& mount) : state_(std::make_shared<State>()) {
+StreamCapture::StreamCapture(int port, const std::string& mount)
+    : state_(std::make_shared<State>()) {
     const int fd = connect_loopback(port);
     if (fd < 0) {
         return;
@@ -198,9 +211,13 @@ StreamCapture::StreamCapture(int port, const std::string& mount) : state_(std::m
     });
 }
 
-StreamCapture::~StreamCapture() { stop(); }
+StreamCapture::~StreamCapture() {
+    stop();
+}
 
-bool StreamCapture::connected() const { return state_->connected; }
+bool StreamCapture::connected() const {
+    return state_->connected;
+}
 
 std::string StreamCapture::body() const {
     const std::lock_guard<std::mutex> lock(state_->mutex);

@@ -13,7 +13,7 @@ namespace tarnel::test {
 // foreground as a child process (dropping privileges to nobody when started as root) and is
 // stopped by its PID on destruction.
 class IcecastServer {
-public:
+  public:
     struct Options {
         std::string source_password = "hackme";
         std::string mount = "/stream";
@@ -38,7 +38,7 @@ public:
     // The server's error log (for diagnostics).
     std::string error_log() const;
 
-private:
+  private:
     Options options_;
     TempDir dir_;
     int port_ = 0;
@@ -47,7 +47,7 @@ private:
 
 // Reads a mount as a listener would, from its first byte, into memory until stopped.
 class StreamCapture {
-public:
+  public:
     StreamCapture(int port, const std::string& mount);
     ~StreamCapture();
     StreamCapture(const StreamCapture&) = delete;
@@ -58,7 +58,7 @@ public:
     std::string body() const;
     void stop();
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

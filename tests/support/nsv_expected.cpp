@@ -11,11 +11,12 @@ namespace {
 // The file as the reader sees it through stdio: bytes past the end read as nothing, and a field
 // cut off by the end counts as zero bytes.
 class Bytes {
-public:
+  public:
     explicit Bytes(const std::string& bytes) : bytes_(bytes) {}
     long size() const { return static_cast<long>(bytes_.size()); }
     unsigned char at(long i) const {
-        return i >= 0 && i < size() ? static_cast<unsigned char>(bytes_[static_cast<size_t>(i)]) : 0;
+        return i >= 0 && i < size() ? static_cast<unsigned char>(bytes_[static_cast<size_t>(i)])
+                                    : 0;
     }
     // How many of count bytes from pos the file holds.
     long available(long pos, long count) const { return std::clamp(size() - pos, 0L, count); }
@@ -32,7 +33,7 @@ public:
         return out;
     }
 
-private:
+  private:
     const std::string& bytes_;
 };
 
@@ -81,8 +82,8 @@ Scan scan_second(const Bytes& file, long start, int frame_limit, ScanState& s,
         bool header_complete = false;
         if (marker == "NSVs") {
             const std::string prefix = file.field(pos, nsv::kSyncPrefixSize);
-            const bool prefix_complete = file.available(pos, nsv::kSyncPrefixSize) ==
-                                         nsv::kSyncPrefixSize;
+            const bool prefix_complete =
+                file.available(pos, nsv::kSyncPrefixSize) == nsv::kSyncPrefixSize;
             s.video_format = nsv::format_code(prefix.data() + 4);
             s.audio_format = nsv::format_code(prefix.data() + 8);
             s.width = nsv::read_i16(prefix.data() + 12);
@@ -144,12 +145,13 @@ ExpectedFile expected_stream(const std::string& file_bytes, const std::vector<Se
     // GetHeader
     if (file.available(0, 4) == 4 && file.field(0, 4) == "NSVf") {
         expected.has_header = true;
-        const long header_size =
-            file.available(4, 4) == 4 ? static_cast<long>(nsv::read_u32(file.field(4, 4).data())) : 0;
+        const long header_size = file.available(4, 4) == 4
+                                     ? static_cast<long>(nsv::read_u32(file.field(4, 4).data()))
+                                     : 0;
         const long area_end = std::min(header_size, file.size());
         if (area_end > nsv::kFileHeaderFixedSize) {
-            const std::string area = file.slice(nsv::kFileHeaderFixedSize,
-                                                area_end - nsv::kFileHeaderFixedSize);
+            const std::string area =
+                file.slice(nsv::kFileHeaderFixedSize, area_end - nsv::kFileHeaderFixedSize);
             expected.metadata = nsv::metadata_text(area.data(), area.size());
         }
         if (header_size < nsv::kFileHeaderFixedSize || header_size > file.size()) {
@@ -181,8 +183,8 @@ ExpectedFile expected_stream(const std::string& file_bytes, const std::vector<Se
         const long read = static_cast<long>(data.size());
         const bool at_end = file.available(scan.start + read, 10) < 10;
         const int step = state.framerate > 0 ? static_cast<int>(std::ceil(state.framerate)) : 0;
-        process.frames_wait = process.frames_wait < INT_MIN + step ? INT_MIN
-                                                                    : process.frames_wait - step;
+        process.frames_wait =
+            process.frames_wait < INT_MIN + step ? INT_MIN : process.frames_wait - step;
 
         const long p = scan.last_payload_offset;
         const bool can_insert = scan.frames > 0 && p >= nsv::kFrameHeaderSize && p <= read;
@@ -194,8 +196,7 @@ ExpectedFile expected_stream(const std::string& file_bytes, const std::vector<Se
             data.insert(static_cast<size_t>(p), chunk);
         };
         if (at_end || offer.next_track) {
-            if (can_insert &&
-                state.video_size + nsv::kEndMarkerChunkSize <= nsv::kMaxVideoLength) {
+            if (can_insert && state.video_size + nsv::kEndMarkerChunkSize <= nsv::kMaxVideoLength) {
                 insert(nsv::end_marker_chunk());
                 second.inserted = Inserted::kEndMarker;
             }
@@ -256,10 +257,9 @@ ExpectedFile run_reader(const std::string& path, const std::vector<SecondOffer>&
         const SecondOffer offer = index < offers.size() ? offers[index] : SecondOffer{};
         bool next_track = offer.next_track;
         std::string buffer(static_cast<size_t>(second.length) + offer.subtitle.size() + 35, '\0');
-        const int result = reader.GetData(buffer.data(), second.length, &next_track,
-                                          offer.subtitle, offer.style.display_time, offer.style.x,
-                                          offer.style.y, offer.style.red, offer.style.green,
-                                          offer.style.blue);
+        const int result = reader.GetData(buffer.data(), second.length, &next_track, offer.subtitle,
+                                          offer.style.display_time, offer.style.x, offer.style.y,
+                                          offer.style.red, offer.style.green, offer.style.blue);
         second.data_result = result;
         if (result > 0) {
             second.wire = buffer.substr(0, static_cast<size_t>(result));

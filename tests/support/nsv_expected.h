@@ -1,9 +1,9 @@
 #pragma once
 
-// A reference model of what a correct NSVReader sends for a file (Parts 2.2 to 2.4 with the sound
-// choices listed in src/nsv/nsv_reader.h): it works on the file's bytes in memory, second by second, in
-// the driver's calling order (GetHeader; then GetSecond, GetFileInfo, GetData while GetSecond
-// returns 0), so tests compare whole outputs:
+// A reference model of what a correct NSVReader sends for a file (with the choices for
+// malformed input listed in src/nsv/nsv_reader.h): it works on the file's bytes in memory, second
+// by second, in the driver's calling order (GetHeader; then GetSecond, GetFileInfo, GetData while
+// GetSecond returns 0), so tests compare whole outputs:
 //
 //     NsvProcessState state;                        // like a fresh process
 //     ExpectedFile expected = expected_stream(w.bytes(), offers, state);
@@ -29,9 +29,9 @@ struct NsvProcessState {
 
 // What the driver hands GetData for one second.
 struct SecondOffer {
-    std::string subtitle;     // empty for none
+    std::string subtitle;      // empty for none
     nsv::SubtitleStyle style;  // display time, x, y, red, green, blue
-    bool next_track = false;  // the next-track flag as GetData finds it
+    bool next_track = false;   // the next-track flag as GetData finds it
 };
 
 enum class Inserted { kNone, kEndMarker, kSubtitle };
@@ -55,9 +55,9 @@ struct ExpectedSecond {
 };
 
 struct ExpectedFile {
-    bool has_header = false;  // GetHeader's result
-    std::string metadata;     // its metadata text (when has_header)
-    bool unreadable = false;  // bad header size: no second at all
+    bool has_header = false;              // GetHeader's result
+    std::string metadata;                 // its metadata text (when has_header)
+    bool unreadable = false;              // bad header size: no second at all
     std::vector<ExpectedSecond> seconds;  // the calls of GetSecond that return 0
     bool stopped_by_next_track = false;   // the driver left the file after a skip request
 
@@ -66,7 +66,7 @@ struct ExpectedFile {
 };
 
 struct ExpectOptions {
-    int frame_limit = 0;              // GetSecond's last argument (the driver passes 0)
+    int frame_limit = 0;                // GetSecond's last argument (the driver passes 0)
     bool stop_after_next_track = true;  // like the driver: no second after one with the flag set
 };
 

@@ -81,7 +81,8 @@ void NsvWriter::add_frame(bool sync, const SyncFields& fields, int video_length,
     record.header_offset = bytes_.size();
     char header[nsv::kFrameHeaderSize];
     nsv::encode_frame_header(header, video_length, audio_length, 0);
-    header[0] = static_cast<char>((static_cast<unsigned char>(header[0]) & 0xF0) | (aux_count & 0x0F));
+    header[0] =
+        static_cast<char>((static_cast<unsigned char>(header[0]) & 0xF0) | (aux_count & 0x0F));
     bytes_.append(header, nsv::kFrameHeaderSize);
     record.payload_offset = bytes_.size();
     record.video_length = video_length;
@@ -119,8 +120,8 @@ NsvWriter& NsvWriter::frame_with_payload(bool sync, const std::string& payload, 
     return *this;
 }
 
-NsvWriter& NsvWriter::frames(int count, unsigned char rate_code, int video_length,
-                             int audio_length, int sync_every) {
+NsvWriter& NsvWriter::frames(int count, unsigned char rate_code, int video_length, int audio_length,
+                             int sync_every) {
     SyncFields fields;
     fields.rate_code = rate_code;
     for (int i = 0; i < count; ++i) {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Builds NSV test files byte for byte (Part 2.1): an optional file header with its metadata text,
+// Builds NSV test files byte for byte: an optional file header with its metadata text,
 // sync and continuation frames of given lengths and frame-rate codes, stray bytes and truncation.
 //
 //     NsvWriter w;
@@ -39,7 +39,7 @@ struct FrameRecord {
 };
 
 class NsvWriter {
-public:
+  public:
     // A file header whose size field is exact: 28 + metadata (+ a zero byte when terminated) +
     // padding bytes. The five words after the size are 1..5.
     NsvWriter& file_header(const std::string& metadata, bool zero_terminated = true,
@@ -75,7 +75,7 @@ public:
     // The pattern byte at index i of payload number k.
     static char pattern_byte(size_t k, size_t i);
 
-private:
+  private:
     std::string pattern(size_t length);
     void add_frame(bool sync, const SyncFields& fields, int video_length, int audio_length,
                    int aux_count, const std::string& payload);
