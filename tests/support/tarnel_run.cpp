@@ -4,7 +4,9 @@
 
 namespace tarnel::test {
 
-TarnelRun::TarnelRun(const LoopbackServer& server) : server_(server) {}
+TarnelRun::TarnelRun(const LoopbackServer& server) : port_(server.port_text()) {}
+
+TarnelRun::TarnelRun(int base_port) : port_(std::to_string(base_port)) {}
 
 TarnelRun::~TarnelRun() = default;
 
@@ -12,7 +14,7 @@ void TarnelRun::configure(const std::string& extra_lines) {
     dir_.write("tarnel.conf",
                "Server=127.0.0.1\n"
                "Port=" +
-                   server_.port_text() +
+                   port_ +
                    "\n"
                    "Password=swapthis\n"
                    "Playlist=list.plo\n"

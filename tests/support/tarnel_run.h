@@ -17,13 +17,16 @@ namespace tarnel::test {
 class TarnelRun {
   public:
     explicit TarnelRun(const LoopbackServer& server);
+    // Against any server listening on 127.0.0.1 at base_port (and base_port + 1).
+    explicit TarnelRun(int base_port);
     ~TarnelRun();
     TarnelRun(const TarnelRun&) = delete;
     TarnelRun& operator=(const TarnelRun&) = delete;
 
     const TempDir& dir() const { return dir_; }
 
-    // The configuration: the server's address and port, playlist "list.plo", log "tarnel.log",
+    // The configuration: the server's address and port, password "swapthis", playlist
+    // "list.plo", log "tarnel.log",
     // no reconnection, console echo and status line on; extra lines come after, so they win.
     void configure(const std::string& extra_lines = "");
     void playlist(const std::string& text) const;
@@ -39,7 +42,7 @@ class TarnelRun {
                       size_t count = 1) const;
 
   private:
-    const LoopbackServer& server_;
+    std::string port_;
     TempDir dir_;
     std::unique_ptr<Process> process_;
 };
