@@ -14,11 +14,13 @@ constexpr std::chrono::milliseconds kSignalPoll{50};
 // The pacing wait polls the clock this often once the tick is near.
 constexpr std::chrono::milliseconds kTickPoll{1};
 
-std::chrono::milliseconds until_next_tick() {
-    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    const auto into_second = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch) %
-                             std::chrono::seconds(1);
-    return std::chrono::seconds(1) - into_second;
+// Time left until the second after second_start begins. time() reads a coarse clock that can lag
+// the precise one by a few milliseconds, so the tick is measured from second_start itself: just
+// after the precise clock's tick this is zero or negative, never a whole second.
+std::chrono::milliseconds until_tick_after(std::time_t second_start) {
+    const auto tick = std::chrono::system_clock::from_time_t(second_start + 1);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(tick -
+                                                                 std::chrono::system_clock::now());
 }
 
 }  // namespace
@@ -27,7 +29,7 @@ void wait_for_next_second(std::time_t second_start) {
     while (std::time(nullptr) == second_start) {
         carry_out_signals();
         // Sleep most of the way to the tick, leaving the last few milliseconds to 1 ms polls.
-        const auto remaining = until_next_tick() - std::chrono::milliseconds(3);
+        const auto remaining = until_tick_after(second_start) - std::chrono::milliseconds(3);
         std::this_thread::sleep_for(remaining > kTickPoll ? std::min(remaining, kSignalPoll)
                                                           : kTickPoll);
     }

@@ -24,6 +24,10 @@ TEST(ReconnectionEndToEndTest, TheInterruptedFileRestartsFromItsBeginningWithIts
     run.playlist("#Mode=basic\nlong.nsv\n");
     run.start();
     ASSERT_TRUE(server.wait_for_bytes(0, 20000, seconds(10)));
+    // A configuration reload changes what the next connection announces, not the running one.
+    run.configure("AutoReconnect=yes\nStreamName=Renamed\n");
+    run.process().signal(SIGWINCH);
+    ASSERT_TRUE(run.wait_for_log("SIGWINCH recieved; config file reloading!", seconds(5)));
     server.drop_connections();
 
     ASSERT_TRUE(run.wait_for_log("Error: Could not write to socket.", seconds(10))) << run.log();
@@ -34,6 +38,8 @@ TEST(ReconnectionEndToEndTest, TheInterruptedFileRestartsFromItsBeginningWithIts
     const std::string resumed = server.stream_bytes(1);
     ASSERT_GT(resumed.size(), 10000u);
     EXPECT_EQ(resumed, wire.substr(0, resumed.size()));
+    EXPECT_NE(server.bytes(0).find("icy-name:Loopback\r\n"), std::string::npos);
+    EXPECT_NE(server.bytes(1).find("icy-name:Renamed\r\n"), std::string::npos);
     // The countdown took the whole wait.
     EXPECT_GT(std::chrono::duration<double>(server.accepted_at(1) - server.accepted_at(0)).count(),
               30.0);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "nsv_tool_path.h"
+#include "support/media.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -15,11 +16,6 @@ namespace {
 using namespace std::string_literals;
 
 constexpr int kInputFrames = 90;  // 3 seconds at 30 frames/s
-
-bool have_ffmpeg() {
-    return std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") ==
-           0;
-}
 
 TEST(MakeNsvTest, Mp4BecomesACleanPlayableNsvFile) {
     if (!have_ffmpeg()) {
