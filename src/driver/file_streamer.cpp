@@ -59,9 +59,9 @@ bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& c
 
         std::vector<char> buffer(static_cast<size_t>(length) + offer.text.size() + kInsertionRoom);
         bool end_marker = stop_after_second;
-        const int produced =
-            reader.GetData(buffer.data(), length, &end_marker, offer.text, offer.display_time,
-                           offer.x, offer.y, offer.red, offer.green, offer.blue);
+        const int produced = reader.GetData(buffer.data(), length, &end_marker, offer.text,
+                                            offer.style.display_time, offer.style.x, offer.style.y,
+                                            offer.style.red, offer.style.green, offer.style.blue);
         if (produced == -1) {
             nsv_log("Couldn't read from " + state.file_title);
         } else {

@@ -79,18 +79,19 @@ std::string read_script(std::FILE* file) {
 
 SubtitleOffer default_offer(double framerate) {
     SubtitleOffer offer;
-    offer.display_time = 10 * whole_frames(framerate);
-    offer.x = setting_value(sub_x);
-    offer.y = setting_value(sub_y);
-    offer.red = setting_value(sub_red);
-    offer.green = setting_value(sub_green);
-    offer.blue = setting_value(sub_blue);
+    offer.style.display_time = 10 * whole_frames(framerate);
+    offer.style.x = setting_value(sub_x);
+    offer.style.y = setting_value(sub_y);
+    offer.style.red = setting_value(sub_red);
+    offer.style.green = setting_value(sub_green);
+    offer.style.blue = setting_value(sub_blue);
     return offer;
 }
 
 void parse_subtitle_script(const std::string& bytes, SubtitleOffer& offer, std::string& text) {
-    int* const fields[] = {&offer.repeat, &offer.display_time, &offer.x,   &offer.y,
-                           &offer.red,    &offer.green,        &offer.blue};
+    int* const fields[] = {&offer.repeat,    &offer.style.display_time, &offer.style.x,
+                           &offer.style.y,   &offer.style.red,          &offer.style.green,
+                           &offer.style.blue};
     size_t pos = 0;
     bool all_read = true;
     for (int* field : fields) {
@@ -123,10 +124,10 @@ SubtitleOffer compose_subtitle(DriverState& state, double framerate, std::time_t
         }
         case kSubtitleDebug:
             subtitle = state.line_buffer;
-            offer.display_time = whole_frames(framerate);
+            offer.style.display_time = whole_frames(framerate);
             break;
         case kSubtitleClock: {
-            offer.display_time = whole_frames(framerate);
+            offer.style.display_time = whole_frames(framerate);
             std::tm local{};
             localtime_r(&second_start, &local);
             char buffer[256];
@@ -143,7 +144,7 @@ SubtitleOffer compose_subtitle(DriverState& state, double framerate, std::time_t
                 subtitle.replace(dash, 3, "\n");
             }
             offer.repeat = 0;
-            offer.display_time = 5 * whole_frames(framerate);
+            offer.style.display_time = 5 * whole_frames(framerate);
             break;
         }
         default:

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/driver_state.h"
+#include "nsv/nsv_format.h"
 
 namespace tarnel {
 
@@ -15,14 +16,9 @@ void reset_subtitles();
 
 // One second's subtitle offer and the parameters that go with it.
 struct SubtitleOffer {
-    std::string text;      // empty: nothing offered this second
-    int repeat = 0;        // 1: offered even when equal to the last text
-    int display_time = 0;  // frames
-    int x = 0;
-    int y = 0;
-    int red = 0;
-    int green = 0;
-    int blue = 0;
+    std::string text;          // empty: nothing offered this second
+    int repeat = 0;            // 1: offered even when equal to the last text
+    nsv::SubtitleStyle style;  // display time in frames, position and colour
 };
 
 // The defaults of a cycle: ten seconds' worth of frames, position and colour from the settings.

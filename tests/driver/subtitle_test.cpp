@@ -38,9 +38,10 @@ TEST_F(SubtitleTest, ScriptParsing) {
         SubtitleOffer offer = default_offer(29.97);
         std::string text;
         parse_subtitle_script(c.bytes, offer, text);
-        EXPECT_EQ((std::vector<int>{offer.repeat, offer.display_time, offer.x, offer.y, offer.red,
-                                    offer.green, offer.blue}),
-                  c.values)
+        EXPECT_EQ(
+            (std::vector<int>{offer.repeat, offer.style.display_time, offer.style.x, offer.style.y,
+                              offer.style.red, offer.style.green, offer.style.blue}),
+            c.values)
             << c.bytes;
         EXPECT_EQ(text, c.text);
     }
@@ -58,7 +59,7 @@ TEST_F(SubtitleTest, TagModeOffersEachTitleOnceWithALineBreak) {
     state_.file_title = "Artist - Song - Live";
     SubtitleOffer offer = compose_subtitle(state_, 29.97, 0);
     EXPECT_EQ(offer.text, "Artist\nSong - Live");
-    EXPECT_EQ(offer.display_time, 145);
+    EXPECT_EQ(offer.style.display_time, 145);
     EXPECT_EQ(compose_subtitle(state_, 29.97, 0).text, "");  // same title again: nothing
     state_.file_title = "Other";
     EXPECT_EQ(compose_subtitle(state_, 30, 0).text, "Other");
@@ -67,7 +68,7 @@ TEST_F(SubtitleTest, TagModeOffersEachTitleOnceWithALineBreak) {
 TEST_F(SubtitleTest, ClockAndDebugModes) {
     subtitle_mode = kSubtitleClock;
     const SubtitleOffer first = compose_subtitle(state_, 29.97, 1000000000);
-    EXPECT_EQ(first.display_time, 29);
+    EXPECT_EQ(first.style.display_time, 29);
     EXPECT_EQ(first.text.size(), 19u);
     EXPECT_EQ(state_.line_buffer, first.text);
     EXPECT_EQ(compose_subtitle(state_, 29.97, 1000000000).text, "");  // same second
@@ -97,8 +98,8 @@ TEST_F(SubtitleTest, ScriptModeFollowsTheFileAndTheRepeatFlag) {
     dir.write("subtitle.txt", "0 60 1 2 3 4 5\nHi");
     SubtitleOffer offer = compose_subtitle(state_, 30, 0);
     EXPECT_EQ(offer.text, "Hi");
-    EXPECT_EQ(offer.display_time, 60);
-    EXPECT_EQ(offer.red, 3);
+    EXPECT_EQ(offer.style.display_time, 60);
+    EXPECT_EQ(offer.style.red, 3);
     EXPECT_EQ(compose_subtitle(state_, 30, 0).text, "");  // unchanged: not offered again
 
     dir.write("subtitle.txt", "1 60 1 2 3 4 5\nHi");
@@ -112,8 +113,8 @@ TEST_F(SubtitleTest, ScriptModeFollowsTheFileAndTheRepeatFlag) {
 
     std::remove("subtitle.txt");
     offer = compose_subtitle(state_, 30, 0);
-    EXPECT_EQ(offer.text, "");  // keeps the previous text, which equals the last offer
-    EXPECT_EQ(offer.red, 9);    // and the defaults apply
+    EXPECT_EQ(offer.text, "");      // keeps the previous text, which equals the last offer
+    EXPECT_EQ(offer.style.red, 9);  // and the defaults apply
 }
 
 }  // namespace
