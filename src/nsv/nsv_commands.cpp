@@ -6,7 +6,7 @@
 #include "nsv/byte_file.h"
 #include "nsv/ivf.h"
 #include "nsv/mp3_frames.h"
-#include "nsv/nsv_inspect.h"
+#include "nsv/nsv_check.h"
 #include "nsv/nsv_mux.h"
 
 namespace tarnel {

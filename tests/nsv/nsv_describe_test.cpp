@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "nsv/nsv_inspect.h"
+#include "nsv/nsv_check.h"
 #include "nsv_test_bytes.h"
 
 namespace tarnel::test {

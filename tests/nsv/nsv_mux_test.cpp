@@ -4,7 +4,7 @@
 
 #include <list>
 
-#include "nsv/nsv_inspect.h"
+#include "nsv/nsv_check.h"
 #include "nsv_test_bytes.h"
 
 namespace tarnel::test {

@@ -1,4 +1,4 @@
-#include "nsv/nsv_inspect.h"
+#include "nsv/nsv_check.h"
 
 #include <algorithm>
 
