@@ -248,6 +248,11 @@ void LoopbackServer::serve_source(Descriptor connection, size_t index, const Sou
             }
             received += static_cast<size_t>(count);
             if (script.close_after > 0 && received >= script.close_after) {
+                if (script.reset_at_close) {
+                    const linger abort_at_close{1, 0};
+                    setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, &abort_at_close,
+                               sizeof abort_at_close);
+                }
                 break;
             }
             if (script.read_pause.count() > 0) {

@@ -64,8 +64,10 @@ struct SourceScript {
     int receive_buffer = 0;
     size_t read_size = 65536;
     std::chrono::microseconds read_pause{0};
-    // Close the connection once this many bytes arrived (0: never).
+    // Close the connection once this many bytes arrived (0: never); with reset_at_close, by a
+    // reset (SO_LINGER 0) rather than an orderly close.
     size_t close_after = 0;
+    bool reset_at_close = false;
 };
 
 // A stand-in for the streaming server on 127.0.0.1, run by background threads of the test
