@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -126,10 +125,7 @@ class OpenSourceConnectionTest : public ::testing::Test {
 
     // The console log without time stamps, and without the spaces that blank out the rest of a
     // longer line written before.
-    std::string log() const {
-        static const std::regex padding(" +\n");
-        return std::regex_replace(without_stamps(console_.text()), padding, "\n");
-    }
+    std::string log() const { return without_padding(without_stamps(console_.text())); }
 
     ScopedNetSettings settings_;
     ConsoleCapture console_;

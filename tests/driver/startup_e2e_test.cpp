@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 
 #include "support/console_capture.h"
@@ -16,8 +15,7 @@ using std::chrono::milliseconds;
 
 // The log file without time stamps and without the padding spaces of the console.
 std::string log_text(const TempDir& dir) {
-    static const std::regex padding(" +\n");
-    return std::regex_replace(without_stamps(read_file(dir.file("tarnel.log"))), padding, "\n");
+    return without_padding(without_stamps(read_file(dir.file("tarnel.log"))));
 }
 
 std::string config_for(const LoopbackServer& server, const std::string& password) {

@@ -32,4 +32,17 @@ class ConsoleCapture {
 // and log text can be compared exactly.
 std::string without_stamps(const std::string& text);
 
+// Whether text holds pattern at offset at, where '9' in the pattern stands for any decimal digit
+// and every other character for itself.
+bool fits_pattern(const std::string& text, size_t at, const std::string& pattern);
+
+// Whether a time stamp "<MM/DD/YYYY@hh:mm:ss> " (22 characters) starts at offset at.
+bool is_stamp_at(const std::string& text, size_t at);
+
+// Whether text is one or more whole log lines: a time stamp, then no '<', then a line feed.
+bool is_stamped_lines(const std::string& text);
+
+// Drops the spaces before each line feed: the console pads a line over a longer one before it.
+std::string without_padding(const std::string& text);
+
 }  // namespace tarnel::test

@@ -21,10 +21,15 @@ constexpr const char* kAdminAnswer =
 
 // A listening socket on 127.0.0.1:port (0: any free port); an empty Descriptor on failure.
 Descriptor listen_on(int port, int receive_buffer) {
-    Descriptor listener(::socket(AF_INET, SOCK_STREAM, 0));
+    // Close-on-exec: a program the test starts must not inherit the listener and keep its port.
+    Descriptor listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (listener.get() == -1) {
         return {};
     }
+    // A restarted server binds its ports again while closed connections of the previous run
+    // are still in TIME_WAIT.
+    const int reuse = 1;
+    setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (receive_buffer > 0) {
         // Set before listen() so that accepted connections inherit it and advertise a small
         // window from the start.
@@ -107,14 +112,12 @@ LoopbackServer::LoopbackServer(SourceScript script) : script_(std::move(script))
     if (base_port_ == 0) {
         throw std::runtime_error("no free pair of loopback ports");
     }
-    source_thread_ = std::thread([this] { run_source_listener(); });
-    admin_thread_ = std::thread([this] { run_admin_listener(); });
+    start_threads();
 }
 
 LoopbackServer::~LoopbackServer() {
     stopping_ = true;
-    source_thread_.join();
-    admin_thread_.join();
+    join_threads();
     std::vector<std::thread> workers;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -125,17 +128,64 @@ LoopbackServer::~LoopbackServer() {
     }
 }
 
+void LoopbackServer::start_threads() {
+    source_thread_ = std::thread([this] { run_source_listener(); });
+    admin_thread_ = std::thread([this] { run_admin_listener(); });
+}
+
+void LoopbackServer::join_threads() {
+    if (source_thread_.joinable()) {
+        source_thread_.join();
+    }
+    if (admin_thread_.joinable()) {
+        admin_thread_.join();
+    }
+}
+
+void LoopbackServer::stop_listening() {
+    listening_stopped_ = true;
+    join_threads();
+    source_listener_.reset();
+    admin_listener_.reset();
+    drop_connections();
+}
+
+bool LoopbackServer::start_listening() {
+    if (source_thread_.joinable()) {
+        return true;  // still listening
+    }
+    int receive_buffer = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        receive_buffer = script_.receive_buffer;
+    }
+    Descriptor admin = listen_on(base_port_, 0);
+    Descriptor source = listen_on(base_port_ + 1, receive_buffer);
+    if (admin.get() == -1 || source.get() == -1) {
+        return false;
+    }
+    admin_listener_ = std::move(admin);
+    source_listener_ = std::move(source);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        admin_closed_ = false;
+    }
+    listening_stopped_ = false;
+    start_threads();
+    return true;
+}
+
 void LoopbackServer::spawn(std::thread worker) {
     const std::lock_guard<std::mutex> lock(mutex_);
     workers_.push_back(std::move(worker));
 }
 
 void LoopbackServer::run_source_listener() {
-    while (!stopping_) {
+    while (!stopping_ && !listening_stopped_) {
         if (!readable(source_listener_.get(), kPollMillis)) {
             continue;
         }
-        Descriptor connection(::accept(source_listener_.get(), nullptr, nullptr));
+        Descriptor connection(::accept4(source_listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (connection.get() == -1) {
             continue;
         }
@@ -198,6 +248,11 @@ void LoopbackServer::serve_source(Descriptor connection, size_t index, const Sou
             }
             received += static_cast<size_t>(count);
             if (script.close_after > 0 && received >= script.close_after) {
+                if (script.reset_at_close) {
+                    const linger abort_at_close{1, 0};
+                    setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, &abort_at_close,
+                               sizeof abort_at_close);
+                }
                 break;
             }
             if (script.read_pause.count() > 0) {
@@ -249,14 +304,14 @@ void LoopbackServer::serve_source(Descriptor connection, size_t index, const Sou
 }
 
 void LoopbackServer::run_admin_listener() {
-    while (!stopping_ && !admin_closing_) {
+    while (!stopping_ && !admin_closing_ && !listening_stopped_) {
         if (!admin_accepting_ || !readable(admin_listener_.get(), kPollMillis)) {
             if (!admin_accepting_) {
                 std::this_thread::sleep_for(Millis(kPollMillis));
             }
             continue;
         }
-        Descriptor connection(::accept(admin_listener_.get(), nullptr, nullptr));
+        Descriptor connection(::accept4(admin_listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (connection.get() != -1) {
             spawn(std::thread([this](Descriptor peer) { serve_admin(std::move(peer)); },
                               std::move(connection)));

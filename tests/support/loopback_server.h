@@ -64,8 +64,10 @@ struct SourceScript {
     int receive_buffer = 0;
     size_t read_size = 65536;
     std::chrono::microseconds read_pause{0};
-    // Close the connection once this many bytes arrived (0: never).
+    // Close the connection once this many bytes arrived (0: never); with reset_at_close, by a
+    // reset (SO_LINGER 0) rather than an orderly close.
     size_t close_after = 0;
+    bool reset_at_close = false;
 };
 
 // A stand-in for the streaming server on 127.0.0.1, run by background threads of the test
@@ -106,6 +108,13 @@ class LoopbackServer {
     void set_admin_accepting(bool accepting);
     void close_admin();
 
+    // A server that goes down and comes back: stop_listening() closes both listeners and every
+    // open source connection (new connections are refused); start_listening() listens again on
+    // the same two ports and returns false when they could not be taken back. Recordings go on
+    // with the next connection number.
+    void stop_listening();
+    bool start_listening();
+
     size_t connection_count() const;
     std::string bytes(size_t connection) const;
     // The bytes after the password line and the header block (after the first empty line).
@@ -132,6 +141,8 @@ class LoopbackServer {
         bool closed_by_peer = false;
     };
 
+    void start_threads();
+    void join_threads();
     void run_source_listener();
     void run_admin_listener();
     void serve_source(Descriptor connection, size_t index, const SourceScript& script);
@@ -154,6 +165,7 @@ class LoopbackServer {
     std::vector<std::thread> workers_;
 
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> listening_stopped_{false};
     std::atomic<bool> reading_{true};
     std::atomic<bool> rejecting_{false};
     std::atomic<bool> admin_accepting_{true};

@@ -8,7 +8,7 @@
 
 namespace tarnel::test {
 
-StalledListener::StalledListener() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
+StalledListener::StalledListener() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -21,7 +21,7 @@ StalledListener::StalledListener() : listener_(::socket(AF_INET, SOCK_STREAM, 0)
     }
     port_ = ntohs(address.sin_port);
     // The one connection the queue holds; it is never accepted.
-    filler_ = Descriptor(::socket(AF_INET, SOCK_STREAM, 0));
+    filler_ = Descriptor(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (::connect(filler_.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         throw std::runtime_error("cannot fill the accept queue");
     }

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace tarnel::test {
+
+// Resource figures of a running process, from /proc (0 when it is gone).
+struct ProcessStats {
+    long peak_rss_kb = 0;  // VmHWM
+    long rss_kb = 0;       // VmRSS
+    size_t open_descriptors = 0;
+};
+
+ProcessStats process_stats(pid_t pid);
+
+}  // namespace tarnel::test
