@@ -106,7 +106,7 @@ bool apply_config_line(const std::string& line) {
 }
 
 bool load_config() {
-    const StdioFile file = open_file(config_file, "r");
+    const StdioFile file = open_regular_file(config_file);
     if (!file) {
         nsv_log("WARNING: configuaration file could not be loaded, assuming defaults");
         return false;

@@ -70,7 +70,7 @@ struct ObjectParser {
     void include(const std::string& line) {
         const std::string name = line.substr(9);
         std::vector<std::string>& target = object_list[object];
-        const StdioFile file = open_file(name, "r");
+        const StdioFile file = open_regular_file(name);
         if (!file) {
             nsv_log(strformat("Warning: Failure Including %s for object %s", name.c_str(),
                               target[0].c_str()));
@@ -156,7 +156,7 @@ bool load_playlist() {
     last_shuffle.clear();
     nsv_log("Loading Playlist " + playlist);
 
-    const StdioFile file = open_file(playlist, "r");
+    const StdioFile file = open_regular_file(playlist);
     if (!file) {
         return false;
     }

@@ -17,4 +17,8 @@ inline StdioFile open_file(const std::string& path, const char* mode) {
     return StdioFile(std::fopen(path.c_str(), mode));
 }
 
+// Opens path for reading only when it is a regular file. Devices, pipes and directories are
+// refused: a source like /dev/zero never ends, and a loader or reader fed by it would never return.
+StdioFile open_regular_file(const std::string& path);
+
 }  // namespace tarnel

@@ -63,7 +63,7 @@ NSVReader::NSVReader(bool debug_trace) : debug(debug_trace) {}
 NSVReader::~NSVReader() = default;
 
 bool NSVReader::Open(std::string path) {
-    file = open_file(path, "r");
+    file = open_regular_file(path);
     position_ = 0;
     file_position_ = 0;
     window_start_ = 0;

@@ -161,14 +161,17 @@ TEST_F(ConfigFileTest, EmptyFileLogsLoadedAndChangesNothing) {
     EXPECT_EQ(server, "127.0.0.1");
 }
 
-TEST_F(ConfigFileTest, MissingFileWarnsAndKeepsSettings) {
-    config_file = dir_.file("absent.conf");
+TEST_F(ConfigFileTest, MissingFileOrOneThatNeverEndsWarnsAndKeepsSettings) {
     port = "9000";
-    ConsoleCapture capture;
-    EXPECT_FALSE(load_config());
-    EXPECT_EQ(without_stamps(capture.text()),
-              "\rWARNING: configuaration file could not be loaded, assuming defaults\n");
-    EXPECT_EQ(port, "9000");
+    for (const std::string& path :
+         {dir_.file("absent.conf"), std::string("/dev/zero"), dir_.path()}) {
+        config_file = path;
+        ConsoleCapture capture;
+        EXPECT_FALSE(load_config()) << path;
+        EXPECT_EQ(without_stamps(capture.text()),
+                  "\rWARNING: configuaration file could not be loaded, assuming defaults\n");
+        EXPECT_EQ(port, "9000");
+    }
 }
 
 }  // namespace

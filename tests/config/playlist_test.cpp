@@ -84,6 +84,16 @@ TEST_F(PlaylistTest, MissingFileFailsSilentlyWithListsEmptied) {
     EXPECT_TRUE(playlist_list.empty());
 }
 
+TEST_F(PlaylistTest, FilesThatNeverEndAreNotRead) {
+    playlist = "/dev/zero";
+    EXPECT_FALSE(load_playlist());
+    playlist = dir_.file("list.plo");
+    const std::string out =
+        load("#Mode=object\n#define o\n#list o\n#include /dev/zero\na\n#\n#clock:\no\n");
+    EXPECT_NE(out.find("Warning: Failure Including /dev/zero for object o\n"), std::string::npos);
+    EXPECT_EQ(object_list, (std::vector<Items>{{"o", "a"}}));
+}
+
 TEST_F(PlaylistTest, LongLinesAreReadIn511CharacterPieces) {
     const std::string first(511, 'x');
     load("#Mode=basic\n" + first + "tail.nsv\n");

@@ -23,6 +23,15 @@ TEST_F(NsvHeaderTest, OpenFailsForAMissingFileAndTheReaderStaysClosed) {
     EXPECT_EQ(reader.GetData(buffer, 10, &next, "", 0, 0, 0, 0, 0, 0), -1);
 }
 
+TEST_F(NsvHeaderTest, OnlyRegularFilesOpen) {
+    // A device never ends and a directory cannot be read: both count as unopenable.
+    for (const std::string& path : {std::string("/dev/zero"), dir.path()}) {
+        NSVReader reader;
+        EXPECT_FALSE(reader.Open(path)) << path;
+        EXPECT_FALSE(reader.IsOpen());
+    }
+}
+
 TEST_F(NsvHeaderTest, NeverOpenedReaderIsDestroyedQuietly) {
     { NSVReader reader; }
     { NSVReader reader(true); }
