@@ -61,14 +61,6 @@ const ModeName kSubtitleModes[] = {
     {"subtitlemode=tag", kSubtitleTag},
 };
 
-bool ignored_line(const std::string& line) {
-    if (line.empty()) {
-        return false;
-    }
-    const char first = line[0];
-    return first == ';' || first == ' ' || first == '\t' || first == '\n' || first == '\r';
-}
-
 }  // namespace
 
 bool apply_config_line(const std::string& line) {
@@ -115,7 +107,7 @@ bool load_config() {
     int line_number = 0;
     while (read_line_piece(file.get(), kConfigLineChars, line)) {
         ++line_number;
-        if (ignored_line(line)) {
+        if (comment_or_blank(line)) {
             continue;
         }
         strip_line_end(line);

@@ -39,12 +39,8 @@ constexpr size_t kPlaylistLineChars = 511;
 // is cut. Returns false at the end of the file.
 bool next_kept_line(std::FILE* file, std::string& line) {
     while (read_line_piece(file, kPlaylistLineChars, line)) {
-        if (line.empty()) {
-            continue;  // the piece began with a NUL byte
-        }
-        const char first = line[0];
-        if (first == ';' || first == ' ' || first == '\t' || first == '\n' || first == '\r') {
-            continue;
+        if (line.empty() || comment_or_blank(line)) {
+            continue;  // empty: the piece began with a NUL byte
         }
         strip_line_end(line);
         return true;

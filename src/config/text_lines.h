@@ -10,6 +10,16 @@ namespace tarnel {
 // string would be. Returns false at the end of the file, when nothing was read.
 bool read_line_piece(std::FILE* file, size_t max_chars, std::string& piece);
 
+// True for a line that carries nothing: it starts with ";" (a comment), a space, a tab, a line
+// feed or a carriage return (blank and indented lines).
+inline bool comment_or_blank(const std::string& line) {
+    if (line.empty()) {
+        return false;
+    }
+    const char first = line[0];
+    return first == ';' || first == ' ' || first == '\t' || first == '\n' || first == '\r';
+}
+
 // Cuts a line at its first carriage return, then at its first line feed.
 void strip_line_end(std::string& line);
 

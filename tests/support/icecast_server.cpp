@@ -13,50 +13,40 @@
 #include <random>
 #include <thread>
 
+#include "support/loopback_server.h"
+
 namespace tarnel::test {
 
 namespace {
 
 constexpr const char* kIcecastBinary = "/usr/bin/icecast2";
 
-// A descriptor closed on scope exit.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value) : fd(value) {}
-    ~Fd() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
-int connect_loopback(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
-        return -1;
-    }
+sockaddr_in loopback_address(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
+    return address;
+}
+
+// A connection to 127.0.0.1:port whose receives give up after 5 s; empty when refused.
+Descriptor connect_loopback(int port) {
+    Descriptor connection(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = loopback_address(port);
+    if (connection.get() < 0 ||
+        connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+            0) {
+        return Descriptor();
     }
     timeval timeout{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return fd;
+    setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    return connection;
 }
 
 bool port_free(int port) {
-    const Fd fd(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return bind(fd.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const Descriptor probe(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = loopback_address(port);
+    return bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
 // A base port whose successor is free too.
@@ -125,16 +115,7 @@ IcecastServer::IcecastServer(Options options) : options_(std::move(options)) {
     process_ =
         std::make_unique<Process>(kIcecastBinary, std::vector<std::string>{"-c", config_path},
                                   dir_.path(), dir_.file("icecast.out"));
-    wait_until(
-        [this] {
-            const int fd = connect_loopback(port_);
-            if (fd < 0) {
-                return false;
-            }
-            close(fd);
-            return true;
-        },
-        10000);
+    wait_until([this] { return connect_loopback(port_).get() >= 0; }, 10000);
 }
 
 IcecastServer::~IcecastServer() {
@@ -155,18 +136,18 @@ std::string IcecastServer::stream_url() const {
 }
 
 std::string IcecastServer::http_get(const std::string& path) const {
-    const Fd fd(connect_loopback(port_));
-    if (fd.fd < 0) {
+    const Descriptor connection = connect_loopback(port_);
+    if (connection.get() < 0) {
         return "";
     }
     const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    if (send(fd.fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+    if (send(connection.get(), request.data(), request.size(), MSG_NOSIGNAL) < 0) {
         return "";
     }
     std::string response;
     char buffer[4096];
     ssize_t got = 0;
-    while ((got = recv(fd.fd, buffer, sizeof buffer, 0)) > 0) {
+    while ((got = recv(connection.get(), buffer, sizeof buffer, 0)) > 0) {
         response.append(buffer, static_cast<size_t>(got));
     }
     return split_body(response);
@@ -186,19 +167,20 @@ struct StreamCapture::State {
 
 StreamCapture::StreamCapture(int port, const std::string& mount)
     : state_(std::make_shared<State>()) {
-    const int fd = connect_loopback(port);
-    if (fd < 0) {
+    Descriptor connection = connect_loopback(port);
+    if (connection.get() < 0) {
         return;
     }
+    // Short receive waits, so the reader notices a stop request promptly.
     timeval timeout{0, 200000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     const std::string request = "GET " + mount + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    send(connection.get(), request.data(), request.size(), MSG_NOSIGNAL);
     state_->connected = true;
-    state_->reader = std::thread([state = state_, fd] {
+    state_->reader = std::thread([state = state_, listener = std::move(connection)] {
         char buffer[65536];
         while (!state->stop) {
-            const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+            const ssize_t got = recv(listener.get(), buffer, sizeof buffer, 0);
             if (got == 0) {
                 break;
             }
@@ -207,7 +189,6 @@ StreamCapture::StreamCapture(int port, const std::string& mount)
                 state->response.append(buffer, static_cast<size_t>(got));
             }
         }
-        close(fd);
     });
 }
 
