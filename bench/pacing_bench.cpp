@@ -15,7 +15,7 @@ namespace {
 void BM_PacingWait(benchmark::State& state) {
     double late_ms = 0;
     for (auto _ : state) {
-        const std::time_t second_start = std::time(nullptr);
+        const std::time_t second_start = tarnel::wall_clock_second();
         tarnel::wait_for_next_second(second_start);
         const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
         late_ms += static_cast<double>(

@@ -1,5 +1,7 @@
 #include "config/signals.h"
 
+#include <poll.h>
+
 #include <csignal>
 
 #include "config/config_file.h"
@@ -28,6 +30,10 @@ bool take(volatile std::sig_atomic_t& flag) {
     }
     flag = 0;
     return true;
+}
+
+bool any_pending() {
+    return hup_pending != 0 || usr2_pending != 0 || usr1_pending != 0 || winch_pending != 0;
 }
 
 void install(int signal_number, void (*handler)(int)) {
@@ -59,6 +65,29 @@ void install_signal_handlers() {
     install(SIGUSR1, catch_usr1);
     install(SIGWINCH, catch_winch);
     install(SIGPIPE, SIG_IGN);
+}
+
+void sleep_until_signal(std::chrono::nanoseconds duration) {
+    if (duration <= std::chrono::nanoseconds::zero()) {
+        return;
+    }
+    // A signal arriving between the look at the flags and the start of the sleep would otherwise
+    // wait for the end of the sleep: the four are blocked for the look, and ppoll unblocks them
+    // and sleeps in one step, returning early (EINTR) when a handler has run.
+    sigset_t four;
+    sigemptyset(&four);
+    for (const int signal_number : {SIGHUP, SIGUSR2, SIGUSR1, SIGWINCH}) {
+        sigaddset(&four, signal_number);
+    }
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &four, &previous);
+    if (!any_pending()) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
+        const timespec timeout{static_cast<std::time_t>(seconds.count()),
+                               static_cast<long>((duration - seconds).count())};
+        ppoll(nullptr, 0, &timeout, &previous);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void carry_out_signals() {

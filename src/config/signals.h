@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 namespace tarnel {
 
 // The skip request: raised when SIGUSR2 has been carried out, taken (and cleared) by the streaming
@@ -23,6 +25,10 @@ void install_signal_handlers();
 // Carries out, at a safe point of the main flow, every signal recorded since the last call, in
 // the order SIGHUP, SIGUSR2, SIGUSR1, SIGWINCH. Throws EndOfRun when the playlist reload fails.
 void carry_out_signals();
+
+// Sleeps for at most duration, and less when one of the four signals arrives: at once when one
+// has been recorded and not yet carried out. The caller carries them out afterwards.
+void sleep_until_signal(std::chrono::nanoseconds duration);
 
 // Forgets recorded signals and clears next_track (tests).
 void reset_signals();

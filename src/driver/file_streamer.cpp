@@ -50,7 +50,7 @@ bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& c
             return sent;
         }
         reader.GetFileInfo(video, audio, &height, &width);
-        const std::time_t second_start = std::time(nullptr);
+        const std::time_t second_start = wall_clock_second();
         // The skip request is taken at this one place, so a request arriving later in the
         // cycle is kept whole for the next one.
         const bool stop_after_second = next_track;
@@ -68,7 +68,7 @@ bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& c
             connection.swrite(buffer.data(), static_cast<size_t>(produced));
             sent = true;
             if (static_cast<double>(frames) >= framerate) {
-                const std::time_t now = std::time(nullptr);
+                const std::time_t now = wall_clock_second();
                 display(state.remember(strformat("Video: %dkbps, %s %dx%d @%.2ffps, Audio: %s",
                                                  static_cast<int>(length / 128), video, height,
                                                  width, framerate, audio)));

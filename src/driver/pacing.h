@@ -5,12 +5,16 @@
 
 namespace tarnel {
 
+// The wall clock's second counter. It reads the precise clock: time() returns a copy that the
+// kernel refreshes at its own timer ticks, several milliseconds after the second has changed.
+std::time_t wall_clock_second();
+
 // Waits until the wall clock's second counter differs from second_start, carrying out recorded
-// signals on every poll. Wakes within a few milliseconds of the tick: it sleeps towards the tick
-// in short steps, then polls every millisecond.
+// signals as they come. One sleep to the tick, so the process wakes about once a second (and for
+// each signal), within a fraction of a millisecond after the tick.
 void wait_for_next_second(std::time_t second_start);
 
-// Sleeps for the given time, carrying out recorded signals at least every 50 ms.
+// Sleeps for the given time, carrying out recorded signals as they come.
 void pause_handling_signals(std::chrono::milliseconds duration);
 
 }  // namespace tarnel

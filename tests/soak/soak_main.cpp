@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "soak/process_stats.h"
+#include "support/process_stats.h"
 #include "soak/stream_check.h"
 #include "support/loopback_server.h"
 #include "support/nsv_expected.h"

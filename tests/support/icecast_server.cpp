@@ -13,35 +13,13 @@
 #include <random>
 #include <thread>
 
-#include "support/loopback_server.h"
+#include "support/loopback_listener.h"
 
 namespace tarnel::test {
 
 namespace {
 
 constexpr const char* kIcecastBinary = "/usr/bin/icecast2";
-
-sockaddr_in loopback_address(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-// A connection to 127.0.0.1:port whose receives give up after 5 s; empty when refused.
-Descriptor connect_loopback(int port) {
-    Descriptor connection(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in address = loopback_address(port);
-    if (connection.get() < 0 ||
-        connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
-            0) {
-        return Descriptor();
-    }
-    timeval timeout{5, 0};
-    setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return connection;
-}
 
 bool port_free(int port) {
     const Descriptor probe(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -14,46 +14,9 @@ namespace tarnel::test {
 namespace {
 
 constexpr int kPollMillis = 10;
-constexpr int kPortAttempts = 100;
 constexpr size_t kAdminRequestLimit = 64 * 1024;
 constexpr const char* kAdminAnswer =
     "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\nOK";
-
-// A listening socket on 127.0.0.1:port (0: any free port); an empty Descriptor on failure.
-Descriptor listen_on(int port, int receive_buffer) {
-    // Close-on-exec: a program the test starts must not inherit the listener and keep its port.
-    Descriptor listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (listener.get() == -1) {
-        return {};
-    }
-    // A restarted server binds its ports again while closed connections of the previous run
-    // are still in TIME_WAIT.
-    const int reuse = 1;
-    setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    if (receive_buffer > 0) {
-        // Set before listen() so that accepted connections inherit it and advertise a small
-        // window from the start.
-        setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener.get(), 16) != 0) {
-        return {};
-    }
-    return listener;
-}
-
-int local_port(const Descriptor& listener) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return 0;
-    }
-    return ntohs(address.sin_port);
-}
 
 bool readable(int descriptor, int timeout_ms) {
     pollfd entry{descriptor, POLLIN, 0};
@@ -87,31 +50,11 @@ bool password_line(const std::string& bytes, std::string& line) {
 
 }  // namespace
 
-void Descriptor::reset() {
-    if (descriptor_ != -1) {
-        ::close(descriptor_);
-        descriptor_ = -1;
-    }
-}
-
 LoopbackServer::LoopbackServer(SourceScript script) : script_(std::move(script)) {
-    for (int attempt = 0; attempt < kPortAttempts && base_port_ == 0; ++attempt) {
-        Descriptor admin = listen_on(0, 0);
-        const int port = local_port(admin);
-        if (port == 0 || port >= 65535) {
-            continue;
-        }
-        Descriptor source = listen_on(port + 1, script_.receive_buffer);
-        if (source.get() == -1) {
-            continue;
-        }
-        admin_listener_ = std::move(admin);
-        source_listener_ = std::move(source);
-        base_port_ = port;
-    }
-    if (base_port_ == 0) {
-        throw std::runtime_error("no free pair of loopback ports");
-    }
+    ListenerPair pair = listen_on_pair(script_.receive_buffer);
+    admin_listener_ = std::move(pair.admin);
+    source_listener_ = std::move(pair.source);
+    base_port_ = pair.base_port;
     start_threads();
 }
 

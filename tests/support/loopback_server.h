@@ -10,36 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_listener.h"
+
 namespace tarnel::test {
-
-// Sole owner of a descriptor; closes it on destruction.
-class Descriptor {
-  public:
-    Descriptor() = default;
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() { reset(); }
-    Descriptor(Descriptor&& other) noexcept : descriptor_(other.release()) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            descriptor_ = other.release();
-        }
-        return *this;
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return descriptor_; }
-    int release() {
-        const int descriptor = descriptor_;
-        descriptor_ = -1;
-        return descriptor;
-    }
-    void reset();
-
-  private:
-    int descriptor_ = -1;
-};
 
 // How the source listener answers each new connection.
 enum class SourceBehaviour {

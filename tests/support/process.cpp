@@ -67,12 +67,14 @@ bool Process::running() {
     if (reaped_ || pid_ <= 0) {
         return false;
     }
-    const pid_t result = waitpid(pid_, &status_, WNOHANG);
-    if (result == pid_) {
+    reap(WNOHANG);
+    return !reaped_;
+}
+
+void Process::reap(int options) {
+    if (wait4(pid_, &status_, options, &usage_) == pid_) {
         reaped_ = true;
-        return false;
     }
-    return true;
 }
 
 int Process::wait(int timeout_ms) {
@@ -86,7 +88,7 @@ int Process::wait(int timeout_ms) {
 void Process::kill() {
     if (!reaped_ && pid_ > 0) {
         ::kill(pid_, SIGKILL);
-        waitpid(pid_, &status_, 0);
+        reap(0);
         reaped_ = true;
     }
 }

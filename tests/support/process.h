@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <string>
@@ -24,11 +25,17 @@ class Process {
     int wait(int timeout_ms);
     bool running();
     void kill();
+    // The processor time and other figures of the process's whole life, once it has ended and
+    // been waited for (zeros before).
+    const rusage& usage() const { return usage_; }
 
   private:
+    void reap(int options);
+
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = 0;
+    rusage usage_{};
 };
 
 // Runs a program to its end (at most timeout_ms) and returns its exit status; output goes to

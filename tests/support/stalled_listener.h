@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/loopback_server.h"
+#include "support/loopback_listener.h"
 
 namespace tarnel::test {
 

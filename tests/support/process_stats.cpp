@@ -1,4 +1,4 @@
-#include "soak/process_stats.h"
+#include "support/process_stats.h"
 
 #include <dirent.h>
 

@@ -1,0 +1,408 @@
+// What one stream costs, measured on whole processes in real time: build/tarnel streaming a
+// playlist to a loopback sink, and beside it what an operator would otherwise reach for to push
+// the same files at their real-time rate, `ffmpeg -re` copying them (no re-encoding) into an
+// MPEG transport stream over TCP to the same kind of sink.
+//
+//     build/bench/stream_bench --media DIR              one Tarnel stream, then ffmpeg -re
+//     build/bench/stream_bench --media DIR --streams N  N Tarnel streams at once, on one core
+//
+// DIR holds the NSV files to play (every *.nsv, in name order); scripts/bench makes them. For
+// each run: processor time (user + system) per minute of media, peak resident memory (VmHWM),
+// voluntary context switches (the process going to sleep: its wake-ups) per second of media,
+// and pacing: for Tarnel, how long after the wall clock's tick the first byte of each second
+// reached the sink; for ffmpeg, which paces from its own start, how late the first byte of each
+// media second came against that start plus the media time.
+
+#include <benchmark/benchmark.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "nsv/nsv_reader.h"
+#include "stream_figures.h"
+#include "stream_sink.h"
+#include "support/process.h"
+#include "support/process_stats.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using tarnel::bench::Spread;
+using tarnel::bench::StreamSink;
+using tarnel::test::Process;
+using tarnel::test::TempDir;
+
+// A silence between receives that separates two seconds of a Tarnel stream.
+constexpr std::int64_t kSecondGapNs = 300'000'000;
+constexpr auto kPoll = std::chrono::milliseconds(50);
+// How long a run may take beyond the media's own length before it counts as failed.
+constexpr double kGraceSeconds = 60;
+
+struct Options {
+    std::string media_dir;
+    std::string tarnel = TARNEL_BINARY;
+    std::string ffmpeg = "/usr/bin/ffmpeg";
+    int streams = 0;  // 0: the one-stream comparison
+};
+Options options;
+
+// The files to play and what Tarnel sends of them.
+struct Media {
+    std::vector<std::string> files;
+    double seconds = 0;              // media time
+    std::uint64_t stream_bytes = 0;  // bytes on the wire after the header block
+};
+Media media;
+
+// The figures of one run (of one or several processes of the same program).
+struct Figures {
+    int processes = 0;
+    double cpu_seconds = 0;
+    long peak_rss_kb = 0;  // the largest of the processes
+    long voluntary_switches = 0;
+    double media_seconds = 0;  // per process
+    std::vector<double> lateness_ms;
+    double worst_p99_ms = 0;  // the worst of the processes' own 99th percentiles
+    std::string failure;
+};
+std::map<std::string, Figures> results;
+
+double seconds_of(const timeval& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
+void add_usage(Figures& figures, const rusage& usage) {
+    figures.cpu_seconds += seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+    figures.voluntary_switches += usage.ru_nvcsw;
+}
+
+// Reads every file as Tarnel does (no subtitles) to learn the media time and the wire bytes.
+Media scan_media(const std::string& directory) {
+    Media found;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        if (entry.path().extension() == ".nsv") {
+            found.files.push_back(std::filesystem::absolute(entry.path()).string());
+        }
+    }
+    std::sort(found.files.begin(), found.files.end());
+    std::vector<char> buffer;
+    for (const std::string& file : found.files) {
+        tarnel::NSVReader reader;
+        if (!reader.Open(file)) {
+            throw std::runtime_error("cannot open " + file);
+        }
+        reader.GetHeader(nullptr);
+        long start = 0;
+        long length = 0;
+        double rate = 0;
+        int frames = 0;
+        bool skip = false;
+        while (reader.GetSecond(nullptr, &start, &length, &rate, &frames, 0) == 0) {
+            buffer.resize(static_cast<size_t>(length) + 64);
+            const int produced = reader.GetData(buffer.data(), length, &skip, "", 0, 0, 0, 0, 0, 0);
+            found.stream_bytes += static_cast<std::uint64_t>(std::max(produced, 0));
+            found.seconds += rate > 0 ? frames / rate : 0;
+        }
+    }
+    if (found.files.empty() || found.seconds <= 0) {
+        throw std::runtime_error("no playable NSV files in " + directory);
+    }
+    return found;
+}
+
+std::string tarnel_config(int port, const std::string& playlist) {
+    return "Server=127.0.0.1\nPort=" + std::to_string(port) +
+           "\nPassword=swapthis\nPlaylist=" + playlist +
+           "\nLogFile=tarnel.log\nAutoReconnect=no\nScreenLog=yes\nRealTime=yes\n"
+           "SubtitleMode=none\nStreamName=Benchmark\n";
+}
+
+// N Tarnel processes, each streaming the playlist once to its own sink endpoint; with pinning,
+// all of them on processor 0 and the sink elsewhere.
+Figures run_tarnel(int streams, bool pin) {
+    Figures figures;
+    figures.processes = streams;
+    figures.media_seconds = media.seconds;
+    const TempDir dir;
+    std::string list = "#Mode=basic\n";
+    for (const std::string& file : media.files) {
+        list += file + "\n";
+    }
+    const std::string playlist = dir.write("list.plo", list);
+
+    StreamSink sink;
+    std::vector<size_t> endpoints;
+    for (int i = 0; i < streams; ++i) {
+        endpoints.push_back(sink.add_source());
+    }
+    sink.start();
+    std::vector<std::unique_ptr<Process>> processes;
+    for (int i = 0; i < streams; ++i) {
+        const std::string name = std::to_string(i);
+        const std::string home = dir.file(name);
+        std::filesystem::create_directory(home);
+        dir.write(name + "/tarnel.conf",
+                  tarnel_config(sink.port(endpoints[static_cast<size_t>(i)]), playlist));
+        std::vector<std::string> args = {options.tarnel, "tarnel.conf"};
+        std::string program = options.tarnel;
+        if (pin) {
+            program = "/usr/bin/taskset";
+            args.insert(args.begin(), {"-c", "0"});
+        } else {
+            args.erase(args.begin());
+        }
+        processes.push_back(std::make_unique<Process>(program, args, home, home + "/console.txt"));
+    }
+
+    // Each process is stopped once its sink has every byte of the playlist: it is then waiting
+    // for the next tick to start the playlist again.
+    std::vector<bool> done(static_cast<size_t>(streams), false);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration<double>(media.seconds + kGraceSeconds);
+    for (int left = streams; left > 0;) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            figures.failure = std::to_string(left) + " streams did not finish in time";
+            break;
+        }
+        std::this_thread::sleep_for(kPoll);
+        for (size_t i = 0; i < done.size(); ++i) {
+            Process& process = *processes[i];
+            if (done[i] || sink.stream_bytes(endpoints[i]) < media.stream_bytes) {
+                if (!done[i] && !process.running()) {
+                    figures.failure =
+                        "a Tarnel process ended early; its log:\n" +
+                        tarnel::test::read_file(dir.file(std::to_string(i) + "/tarnel.log"));
+                    left = 0;
+                }
+                continue;
+            }
+            figures.peak_rss_kb = std::max(figures.peak_rss_kb,
+                                           tarnel::test::process_stats(process.pid()).peak_rss_kb);
+            process.signal(SIGTERM);
+            process.wait(5000);
+            add_usage(figures, process.usage());
+            done[i] = true;
+            --left;
+        }
+    }
+    processes.clear();
+    sink.stop();
+    for (const size_t endpoint : endpoints) {
+        const auto lateness =
+            tarnel::bench::tick_lateness_ms(sink.arrivals(endpoint), kSecondGapNs);
+        figures.worst_p99_ms =
+            std::max(figures.worst_p99_ms, tarnel::bench::spread_of(lateness).p99);
+        figures.lateness_ms.insert(figures.lateness_ms.end(), lateness.begin(), lateness.end());
+    }
+    return figures;
+}
+
+// ffmpeg -re copying the same files, one after another, into MPEG-TS over TCP.
+Figures run_ffmpeg() {
+    Figures figures;
+    figures.processes = 1;
+    figures.media_seconds = media.seconds;
+    const TempDir dir;
+    std::string list;
+    for (const std::string& file : media.files) {
+        list += "file '" + file + "'\n";
+    }
+    const std::string concat = dir.write("list.txt", list);
+
+    StreamSink sink;
+    const size_t endpoint = sink.add_raw(true);
+    sink.start();
+    Process process(options.ffmpeg,
+                    {"-nostdin", "-hide_banner", "-loglevel", "error", "-re", "-f", "concat",
+                     "-safe", "0", "-i", concat, "-map", "0", "-c", "copy", "-f", "mpegts",
+                     "tcp://127.0.0.1:" + std::to_string(sink.port(endpoint))},
+                    dir.path(), dir.file("ffmpeg.txt"));
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration<double>(media.seconds + kGraceSeconds);
+    // VmHWM is read while the process runs: once it has ended, /proc no longer has it.
+    while (process.running()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            figures.failure = "ffmpeg did not finish in time";
+            break;
+        }
+        figures.peak_rss_kb =
+            std::max(figures.peak_rss_kb, tarnel::test::process_stats(process.pid()).peak_rss_kb);
+        std::this_thread::sleep_for(kPoll);
+    }
+    if (figures.failure.empty() && process.wait(0) != 0) {
+        figures.failure = "ffmpeg failed: " + tarnel::test::read_file(dir.file("ffmpeg.txt"));
+    }
+    add_usage(figures, process.usage());
+    sink.stop();
+    const auto offsets = tarnel::bench::transport_second_offsets(sink.kept_bytes(endpoint));
+    figures.lateness_ms = tarnel::bench::schedule_lateness_ms(sink.arrivals(endpoint), offsets);
+    figures.worst_p99_ms = tarnel::bench::spread_of(figures.lateness_ms).p99;
+    return figures;
+}
+
+void report(benchmark::State& state, const Figures& figures) {
+    if (!figures.failure.empty()) {
+        state.SkipWithError(figures.failure.c_str());
+        return;
+    }
+    const double media_total = figures.media_seconds * figures.processes;
+    const Spread late = tarnel::bench::spread_of(figures.lateness_ms);
+    state.counters["cpu_s_per_media_min"] = figures.cpu_seconds / (media_total / 60);
+    state.counters["peak_rss_kB"] = static_cast<double>(figures.peak_rss_kb);
+    state.counters["wakeups_per_media_s"] =
+        static_cast<double>(figures.voluntary_switches) / media_total;
+    state.counters["late_p50_ms"] = late.median;
+    state.counters["late_p99_ms"] = late.p99;
+    state.counters["late_max_ms"] = late.max;
+}
+
+template <typename Run>
+void register_run(const std::string& name, Run run) {
+    benchmark::RegisterBenchmark(name.c_str(),
+                                 [name, run](benchmark::State& state) {
+                                     for (auto _ : state) {
+                                         results[name] = run();
+                                         state.SetIterationTime(results[name].media_seconds);
+                                     }
+                                     report(state, results[name]);
+                                 })
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+}
+
+void print_row(const char* label, double tarnel_value, double ffmpeg_value, const char* unit) {
+    std::printf("%-34s %12.3f %12.3f %10.3f  %s\n", label, tarnel_value, ffmpeg_value,
+                ffmpeg_value != 0 ? tarnel_value / ffmpeg_value : 0.0, unit);
+}
+
+void print_comparison(const Figures& tarnel, const Figures& ffmpeg) {
+    const Spread t = tarnel::bench::spread_of(tarnel.lateness_ms);
+    const Spread f = tarnel::bench::spread_of(ffmpeg.lateness_ms);
+    std::printf("\n%.0f s of media (%zu files), one stream each:\n", media.seconds,
+                media.files.size());
+    std::printf("%-34s %12s %12s %10s\n", "", "tarnel", "ffmpeg -re", "ratio");
+    print_row("CPU per minute of media", tarnel.cpu_seconds / (tarnel.media_seconds / 60),
+              ffmpeg.cpu_seconds / (ffmpeg.media_seconds / 60), "s");
+    print_row("peak RSS", static_cast<double>(tarnel.peak_rss_kb) / 1024,
+              static_cast<double>(ffmpeg.peak_rss_kb) / 1024, "MiB");
+    print_row("wake-ups per second of media",
+              static_cast<double>(tarnel.voluntary_switches) / tarnel.media_seconds,
+              static_cast<double>(ffmpeg.voluntary_switches) / ffmpeg.media_seconds, "");
+    print_row("first byte of a second, median", t.median, f.median, "ms late");
+    print_row("first byte of a second, 99th pct", t.p99, f.p99, "ms late");
+    print_row("first byte of a second, maximum", t.max, f.max, "ms late");
+    std::printf(
+        "(Tarnel: after the wall clock's tick, %zu seconds; ffmpeg: against its own "
+        "start plus the media time, %zu seconds)\n",
+        t.count, f.count);
+}
+
+void print_scale(const Figures& figures) {
+    const Spread late = tarnel::bench::spread_of(figures.lateness_ms);
+    const double media_total = figures.media_seconds * figures.processes;
+    std::printf("\n%d Tarnel streams at once on one processor, %.0f s of media each:\n",
+                figures.processes, figures.media_seconds);
+    std::printf(
+        "  CPU, all streams:        %.3f s (%.2f%% of one core; %.4f s per stream per "
+        "minute of media)\n",
+        figures.cpu_seconds, 100 * figures.cpu_seconds / figures.media_seconds,
+        figures.cpu_seconds / (media_total / 60));
+    std::printf("  peak RSS, largest:       %.2f MiB\n",
+                static_cast<double>(figures.peak_rss_kb) / 1024);
+    std::printf("  wake-ups:                %.1f per stream per second of media\n",
+                static_cast<double>(figures.voluntary_switches) / media_total);
+    std::printf(
+        "  first byte after tick:   median %.2f ms, worst stream's 99th percentile "
+        "%.2f ms, maximum %.2f ms (%zu seconds)\n",
+        late.median, figures.worst_p99_ms, late.max, late.count);
+}
+
+bool parse_options(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == "--media" && has_value) {
+            options.media_dir = argv[++i];
+        } else if (arg == "--streams" && has_value) {
+            options.streams = std::atoi(argv[++i]);
+        } else if (arg == "--tarnel" && has_value) {
+            options.tarnel = argv[++i];
+        } else if (arg == "--ffmpeg" && has_value) {
+            options.ffmpeg = argv[++i];
+        } else {
+            std::fprintf(stderr, "stream_bench: unknown argument %s\n", arg.c_str());
+            return false;
+        }
+    }
+    if (options.media_dir.empty() || options.streams < 0) {
+        std::fprintf(stderr,
+                     "usage: stream_bench --media DIR [--streams N] [--tarnel PATH] "
+                     "[--ffmpeg PATH] [benchmark flags]\n");
+        return false;
+    }
+    return true;
+}
+
+// One core for the streams, the others for the sink, so the sink does not take the streams'
+// processor time.
+void keep_off_processor_zero() {
+    cpu_set_t others;
+    CPU_ZERO(&others);
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    for (long cpu = 1; cpu < count; ++cpu) {
+        CPU_SET(static_cast<int>(cpu), &others);
+    }
+    if (count > 1) {
+        sched_setaffinity(0, sizeof others, &others);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!parse_options(argc, argv)) {
+        return 2;
+    }
+    try {
+        media = scan_media(options.media_dir);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "stream_bench: %s\n", error.what());
+        return 1;
+    }
+    std::printf("media: %zu files, %.1f s, %.0f kbit/s on the wire\n", media.files.size(),
+                media.seconds, static_cast<double>(media.stream_bytes) * 8 / 1000 / media.seconds);
+    if (options.streams > 0) {
+        keep_off_processor_zero();
+        const std::string name = "tarnel/streams:" + std::to_string(options.streams);
+        register_run(name, [] { return run_tarnel(options.streams, true); });
+        benchmark::RunSpecifiedBenchmarks();
+        if (results.count(name) != 0 && results[name].failure.empty()) {
+            print_scale(results[name]);
+        }
+    } else {
+        register_run("tarnel", [] { return run_tarnel(1, false); });
+        register_run("ffmpeg_re", [] { return run_ffmpeg(); });
+        benchmark::RunSpecifiedBenchmarks();
+        if (results.count("tarnel") != 0 && results.count("ffmpeg_re") != 0 &&
+            results["tarnel"].failure.empty() && results["ffmpeg_re"].failure.empty()) {
+            print_comparison(results["tarnel"], results["ffmpeg_re"]);
+        }
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,253 @@
+#include "stream_sink.h"
+
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "support/loopback_listener.h"
+
+namespace tarnel::bench {
+
+using test::Descriptor;
+
+namespace {
+
+constexpr const char* kLoginReply = "OK2\r\nicy-caps:11\r\n\r\n";
+constexpr const char* kTitleAnswer =
+    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\nOK";
+// A title request or login longer than this is not one; the connection is closed.
+constexpr size_t kRequestLimit = 64 * 1024;
+// Large enough for a whole second of a stream in one receive.
+constexpr size_t kReceiveSize = 512 * 1024;
+constexpr int kEpollWaitMs = 50;
+
+std::int64_t wall_clock_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void send_text(int descriptor, const std::string& text) {
+    // Small answers on loopback: one send, without waiting.
+    (void)::send(descriptor, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+void set_non_blocking(int descriptor) {
+    const int flags = fcntl(descriptor, F_GETFL);
+    fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
+}
+
+}  // namespace
+
+// What an epoll event points at: a listener of an endpoint, or a connection.
+struct Watch {
+    enum class Kind { kTitleListener, kSourceListener, kRawListener, kConnection };
+    Kind kind;
+    void* owner;
+};
+
+struct StreamSink::Endpoint {
+    bool raw = false;
+    bool keep_bytes = false;
+    int port = 0;
+    Descriptor titles;  // a source endpoint's title listener
+    Descriptor stream;  // its source listener, or the raw listener
+    Watch titles_watch{Watch::Kind::kTitleListener, this};
+    Watch stream_watch{Watch::Kind::kSourceListener, this};
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<size_t> titles_answered{0};
+    std::vector<Arrival> arrivals;
+    std::string kept;
+};
+
+struct StreamSink::Connection {
+    enum class Role { kTitles, kLogin, kHeaders, kStream };
+    Descriptor descriptor;
+    Endpoint* endpoint = nullptr;
+    Role role = Role::kStream;
+    std::string pending;
+    Watch watch{Watch::Kind::kConnection, this};
+};
+
+StreamSink::StreamSink() : epoll_(epoll_create1(EPOLL_CLOEXEC)), receive_buffer_(kReceiveSize) {
+    if (epoll_ == -1) {
+        throw std::runtime_error("epoll_create1 failed");
+    }
+}
+
+StreamSink::~StreamSink() {
+    stop();
+    connections_.clear();
+    endpoints_.clear();
+    ::close(epoll_);
+}
+
+void StreamSink::watch(int descriptor, void* owner) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = owner;
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, descriptor, &event) != 0) {
+        throw std::runtime_error("epoll_ctl failed");
+    }
+}
+
+size_t StreamSink::add_source() {
+    auto endpoint = std::make_unique<Endpoint>();
+    test::ListenerPair pair = test::listen_on_pair();
+    endpoint->port = pair.base_port;
+    endpoint->titles = std::move(pair.admin);
+    endpoint->stream = std::move(pair.source);
+    set_non_blocking(endpoint->titles.get());
+    set_non_blocking(endpoint->stream.get());
+    watch(endpoint->titles.get(), &endpoint->titles_watch);
+    watch(endpoint->stream.get(), &endpoint->stream_watch);
+    endpoints_.push_back(std::move(endpoint));
+    return endpoints_.size() - 1;
+}
+
+size_t StreamSink::add_raw(bool keep_bytes) {
+    auto endpoint = std::make_unique<Endpoint>();
+    endpoint->raw = true;
+    endpoint->keep_bytes = keep_bytes;
+    endpoint->stream = test::listen_on(0);
+    endpoint->port = test::local_port(endpoint->stream);
+    if (endpoint->port == 0) {
+        throw std::runtime_error("cannot listen on loopback");
+    }
+    endpoint->stream_watch.kind = Watch::Kind::kRawListener;
+    set_non_blocking(endpoint->stream.get());
+    watch(endpoint->stream.get(), &endpoint->stream_watch);
+    endpoints_.push_back(std::move(endpoint));
+    return endpoints_.size() - 1;
+}
+
+int StreamSink::port(size_t endpoint) const {
+    return endpoints_.at(endpoint)->port;
+}
+
+void StreamSink::start() {
+    thread_ = std::thread([this] { run(); });
+}
+
+void StreamSink::stop() {
+    stopping_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+std::uint64_t StreamSink::stream_bytes(size_t endpoint) const {
+    return endpoints_.at(endpoint)->bytes;
+}
+
+size_t StreamSink::title_requests(size_t endpoint) const {
+    return endpoints_.at(endpoint)->titles_answered;
+}
+
+const std::vector<Arrival>& StreamSink::arrivals(size_t endpoint) const {
+    return endpoints_.at(endpoint)->arrivals;
+}
+
+const std::string& StreamSink::kept_bytes(size_t endpoint) const {
+    return endpoints_.at(endpoint)->kept;
+}
+
+void StreamSink::run() {
+    std::vector<epoll_event> events(64);
+    while (!stopping_) {
+        const int count =
+            epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), kEpollWaitMs);
+        for (int i = 0; i < count; ++i) {
+            auto* const watched = static_cast<Watch*>(events[static_cast<size_t>(i)].data.ptr);
+            if (watched->kind != Watch::Kind::kConnection) {
+                auto* const endpoint = static_cast<Endpoint*>(watched->owner);
+                const bool titles = watched->kind == Watch::Kind::kTitleListener;
+                accept_from(*endpoint, titles ? endpoint->titles.get() : endpoint->stream.get(),
+                            titles);
+                continue;
+            }
+            auto* const connection = static_cast<Connection*>(watched->owner);
+            const ssize_t got = ::recv(connection->descriptor.get(), receive_buffer_.data(),
+                                       receive_buffer_.size(), MSG_DONTWAIT);
+            if (got > 0) {
+                receive(*connection, receive_buffer_.data(), static_cast<size_t>(got));
+            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                close_connection(*connection);
+            }
+        }
+    }
+}
+
+void StreamSink::accept_from(Endpoint& endpoint, int listener, bool titles) {
+    for (;;) {
+        Descriptor accepted(accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (accepted.get() == -1) {
+            return;
+        }
+        auto connection = std::make_unique<Connection>();
+        connection->descriptor = std::move(accepted);
+        connection->endpoint = &endpoint;
+        connection->role = titles         ? Connection::Role::kTitles
+                           : endpoint.raw ? Connection::Role::kStream
+                                          : Connection::Role::kLogin;
+        watch(connection->descriptor.get(), &connection->watch);
+        connections_.push_back(std::move(connection));
+    }
+}
+
+void StreamSink::receive(Connection& connection, const char* data, size_t length) {
+    using Role = Connection::Role;
+    Endpoint& endpoint = *connection.endpoint;
+    if (connection.role == Role::kStream) {
+        endpoint.arrivals.push_back(Arrival{wall_clock_ns(), endpoint.bytes, length});
+        if (endpoint.keep_bytes) {
+            endpoint.kept.append(data, length);
+        }
+        endpoint.bytes += length;
+        return;
+    }
+    connection.pending.append(data, length);
+    const int descriptor = connection.descriptor.get();
+    if (connection.role == Role::kTitles) {
+        if (connection.pending.find("\r\n\r\n") != std::string::npos) {
+            send_text(descriptor, kTitleAnswer);
+            ++endpoint.titles_answered;
+            close_connection(connection);
+        } else if (connection.pending.size() > kRequestLimit) {
+            close_connection(connection);
+        }
+        return;
+    }
+    const char* const end_mark = connection.role == Role::kLogin ? "\n" : "\r\n\r\n";
+    const size_t found = connection.pending.find(end_mark);
+    if (found == std::string::npos) {
+        if (connection.pending.size() > kRequestLimit) {
+            close_connection(connection);
+        }
+        return;
+    }
+    const std::string rest = connection.pending.substr(found + std::string(end_mark).size());
+    connection.pending.clear();
+    if (connection.role == Role::kLogin) {
+        send_text(descriptor, kLoginReply);
+        connection.role = Role::kHeaders;
+    } else {
+        connection.role = Role::kStream;
+    }
+    if (!rest.empty()) {
+        receive(connection, rest.data(), rest.size());
+    }
+}
+
+void StreamSink::close_connection(Connection& connection) {
+    if (connection.descriptor.get() != -1) {
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, connection.descriptor.get(), nullptr);
+        connection.descriptor.reset();
+    }
+}
+
+}  // namespace tarnel::bench

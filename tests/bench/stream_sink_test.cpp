@@ -1,0 +1,73 @@
+#include "stream_sink.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <string>
+
+#include "support/loopback_listener.h"
+#include "support/process.h"
+
+namespace tarnel::bench {
+namespace {
+
+using test::connect_loopback;
+using test::Descriptor;
+
+void send_text(const Descriptor& connection, const std::string& text) {
+    ASSERT_EQ(::send(connection.get(), text.data(), text.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(text.size()));
+}
+
+std::string receive_all(const Descriptor& connection) {
+    std::string received;
+    char buffer[256];
+    for (ssize_t got; (got = ::recv(connection.get(), buffer, sizeof buffer, 0)) > 0;) {
+        received.append(buffer, static_cast<size_t>(got));
+        if (received.find("\r\n\r\n") != std::string::npos) {
+            break;
+        }
+    }
+    return received;
+}
+
+TEST(StreamSinkTest, SourceLoginTitlesAndRawStreams) {
+    StreamSink sink;
+    const size_t source = sink.add_source();
+    const size_t raw = sink.add_raw(true);
+    sink.start();
+
+    // The login: the password line is answered, the header block is not counted.
+    const Descriptor stream = connect_loopback(sink.port(source) + 1);
+    ASSERT_NE(stream.get(), -1);
+    send_text(stream, "swapthis\r\n");
+    EXPECT_EQ(receive_all(stream), "OK2\r\nicy-caps:11\r\n\r\n");
+    send_text(stream, "icy-name:x\r\nicy-reset:1\r\n\r\nNSVs");
+    test::sleep_ms(50);
+    send_text(stream, "more");
+    EXPECT_TRUE(test::wait_until([&] { return sink.stream_bytes(source) == 8; }, 5000));
+
+    const Descriptor title = connect_loopback(sink.port(source));
+    ASSERT_NE(title.get(), -1);
+    send_text(title, "GET /admin.cgi?pass=swapthis&mode=updinfo&song=A HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(receive_all(title).rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+    EXPECT_EQ(sink.title_requests(source), 1u);
+
+    const Descriptor pushed = connect_loopback(sink.port(raw));
+    ASSERT_NE(pushed.get(), -1);
+    send_text(pushed, "\x47raw bytes");
+    EXPECT_TRUE(test::wait_until([&] { return sink.stream_bytes(raw) == 10; }, 5000));
+
+    sink.stop();
+    const auto& arrivals = sink.arrivals(source);
+    ASSERT_EQ(arrivals.size(), 2u);
+    EXPECT_EQ(arrivals[0].offset, 0u);
+    EXPECT_EQ(arrivals[0].length, 4u);
+    EXPECT_EQ(arrivals[1].offset, 4u);
+    EXPECT_GT(arrivals[1].wall_ns, arrivals[0].wall_ns);
+    EXPECT_TRUE(sink.kept_bytes(source).empty());
+    EXPECT_EQ(sink.kept_bytes(raw), "\x47raw bytes");
+}
+
+}  // namespace
+}  // namespace tarnel::bench
