@@ -164,7 +164,7 @@ Figures run_tarnel(int streams, bool pin) {
         } else {
             args.erase(args.begin());
         }
-        processes.push_back(std::make_unique<Process>(program, args, home, home + "/console.txt"));
+        processes.push_back(std::make_unique<Process>(program, args, home, "/dev/null"));
     }
 
     // Each process is stopped once its sink has every byte of the playlist: it is then waiting

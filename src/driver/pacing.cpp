@@ -6,6 +6,11 @@ namespace tarnel {
 
 namespace {
 
+// The kernel may end a ppoll sleep late by a thousandth of its length (a millisecond for a
+// second), so the last stretch before the tick is slept on its own, and the wake-up comes within
+// about 50 microseconds of the tick.
+constexpr std::chrono::milliseconds kFinalStretch{10};
+
 timespec wall_clock_now() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -26,7 +31,8 @@ void wait_for_next_second(std::time_t second_start) {
             return;
         }
         // At most one second: the time left until the tick that ends second_start.
-        sleep_until_signal(std::chrono::seconds(1) - std::chrono::nanoseconds(now.tv_nsec));
+        const auto left = std::chrono::seconds(1) - std::chrono::nanoseconds(now.tv_nsec);
+        sleep_until_signal(left > kFinalStretch ? left - kFinalStretch : left);
     }
 }
 
