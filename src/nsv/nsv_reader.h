@@ -31,8 +31,9 @@
 // frame-by-frame scan, including positions beyond the end of the file after a seek over a cut
 // payload.
 
-#include <memory>
+#include <array>
 #include <string>
+#include <vector>
 
 #include "config/stdio_file.h"
 
@@ -117,15 +118,17 @@ class NSVReader {
     // second's last frame cannot carry an inserted chunk.
     long InsertionOffset(long length, long bytes_read) const;
 
-    // File access through a read window (see nsv_reader.cpp). All three work like fread at a
-    // file offset: they return how many bytes the file holds there (fewer at its end).
-    // Makes the window hold up to count bytes at offset; returns how many it holds there.
-    long Fill(long offset, long count);
-    // Copies count bytes at offset out of the window, or reads them from the file.
-    long ReadInto(long offset, char* out, long count);
-    // Reads from the file itself, bypassing the window.
-    long FileRead(long offset, char* out, long count);
-    long WindowEnd() const { return window_start_ + window_length_; }
+    // File access through a ring of blocks (see nsv_reader.cpp). Each works like pread at a file
+    // offset: it returns how many bytes the file holds there (fewer at its end).
+    // Copies count bytes at offset into out, reading the blocks they lie in into the ring.
+    long Peek(long offset, char* out, long count);
+    // Copies count bytes at offset into out: what the ring holds from there, the rest read from
+    // the file straight into out. Leaves the ring as it is.
+    long ReadInto(long offset, char* out, long count) const;
+    // Reads from the file itself, bypassing the ring.
+    long FileRead(long offset, char* out, long count) const;
+    // The file's size now (0 if it cannot be found out).
+    long FileSize() const;
 
     // The reader's state.
     double framerate = 0;
@@ -140,16 +143,28 @@ class NSVReader {
     int video_size = 0;
 
     // The logical file position (it may lie beyond the end of the file after a seek
-    // over a payload the file does not hold), and where the stdio stream really is.
+    // over a payload the file does not hold).
     long position_ = 0;
-    long file_position_ = 0;
-    // A window of the file's bytes from window_start_; bytes from keep_from_ (the start of the
-    // second being scanned) are kept when it moves on, so GetData finds the second in memory.
-    std::unique_ptr<char[]> window_;
-    long window_capacity_ = 0;
-    long window_start_ = 0;
-    long window_length_ = 0;
-    long keep_from_ = -1;
+    // The read ring: kRingBlocks slots of block_size_ bytes; slot i holds the file's block
+    // blocks_[i].index (bytes from index * block_size_), of which the first blocks_[i].length
+    // bytes have been read (fewer than block_size_ where the file ended).
+    static constexpr long kRingBlocks = 4;
+    struct Block {
+        long index = -1;
+        long length = 0;
+    };
+    std::vector<char> ring_storage_;  // the ring, with room to start it at a page boundary
+    char* ring_ = nullptr;            // the ring: kRingBlocks * block_size_ bytes, page-aligned
+    std::array<Block, kRingBlocks> blocks_{};
+    // A power of two: file offset / block_size_ is offset >> block_shift_.
+    long block_size_ = 0;
+    int block_shift_ = 0;
+    // The slot that holds file block index, and where its bytes start in the ring.
+    Block& BlockFor(long index) { return blocks_[static_cast<size_t>(index % kRingBlocks)]; }
+    const Block& BlockFor(long index) const {
+        return blocks_[static_cast<size_t>(index % kRingBlocks)];
+    }
+    char* SlotFor(long index) const { return ring_ + (index % kRingBlocks) * block_size_; }
 
     // Guards against malformed files.
     bool unreadable_ = false;  // bad header size: nothing is read from this file
