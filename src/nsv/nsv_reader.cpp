@@ -46,19 +46,25 @@ namespace {
 // read in blocks into memory instead of one small read per frame (a system call costs as much as
 // copying several kilobytes). Block b of the file (bytes b * block size up to (b + 1) * block size)
 // always goes into slot b % kRingBlocks (nsv_reader.h), so loading a block never moves anything,
-// and the ring holds the most recent kRingBlocks blocks the scan has needed. 4 x 64 KiB holds a
-// whole second of ordinary video (130-200 KB) while a block is read on behind it, and the ring plus
-// the caller's buffer stay within a 512 KiB L2 cache, so GetData copies the second out at cache
-// speed. A smaller file gets smaller blocks (rounded up to kPageSize), so the ring is never much
-// larger than the file.
+// and the ring holds the most recent kRingBlocks blocks the scan has needed. GetData copies the
+// parts of the second the ring holds and reads any part it no longer holds (a second larger than
+// the ring) straight from the file into the caller's buffer. 4 x 64 KiB holds a whole second of
+// ordinary video (130-200 KB) while the next block is read behind it, and keeps the reader's
+// memory at 260 KiB (the ring and a page for its alignment); larger or more blocks measured no
+// faster (docs/performance.md). A smaller file gets smaller blocks (a quarter of the file rounded
+// up to a power of two, at least a page), so the ring is never much larger than the file. The
+// ring starts at a page boundary, so each block lies at the same offset within a page as in the
+// file: the kernel's copy into it runs at full speed (a destination 16 bytes past a page boundary
+// made it five times slower, see copy_bytes).
 constexpr long kMaxBlockSize = 64L * 1024;
 constexpr int kPageShift = 12;
 constexpr long kPageSize = 1L << kPageShift;
 
-// Copies count bytes from in to out. glibc copies large blocks with `rep movsb`, which on the AMD
-// processors measured runs about 15 times slower (2-3 GB/s instead of 40) when out lies 1 to 63
-// bytes past in modulo 4 KiB; such copies go in pieces of kCopyPiece bytes, which glibc copies
-// with vector moves instead (37 GB/s at any distance).
+// Copies count bytes from in to out. glibc (and the kernel) copy large blocks with `rep movsb`,
+// which on the AMD processor measured runs about 15 times slower (2-3 GB/s instead of 40) when out
+// lies 1 to 31 bytes past in modulo 4 KiB (and somewhat slower up to 63); such copies go in
+// pieces of kCopyPiece bytes, below glibc's threshold for `rep movsb`, which it copies with
+// vector moves instead (37 GB/s at any distance).
 constexpr size_t kCopyPiece = 2048;
 void copy_bytes(char* out, const char* in, size_t count) {
     const auto distance =

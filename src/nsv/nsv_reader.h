@@ -25,11 +25,17 @@
 // - The look-ahead of GetData is always undone, so a final piece shorter than 10 bytes is read
 //   as a second of its own (and gets its own end marker if it is a frame).
 // - Trace messages are formatted only when the debug switch is on; Debug writes to console().
+// - A file that grows is read on: a read that met the end of the file does not stop later ones.
+// - A file cut short while it is read (an operator overwriting it with cp): GetData stops at the
+//   first byte of the second that neither the file nor the reader's ring holds any more (the
+//   ring's bytes are those the scan read), so it never sends more than the second as scanned;
+//   later calls see the file as it is then.
 //
-// The file is read through a window of up to 2 MiB (see nsv_reader.cpp and docs/performance.md):
-// the positions, lengths and bytes are exactly those of the stdio reads and seeks of a
-// frame-by-frame scan, including positions beyond the end of the file after a seek over a cut
-// payload.
+// The file is read with pread through a ring of 4 blocks of up to 64 KiB (see nsv_reader.cpp and
+// docs/performance.md); the positions, lengths and bytes are exactly those of the stdio reads and
+// seeks of a frame-by-frame scan, including positions beyond the end of the file after a seek
+// over a cut payload. The file is never mapped into memory: a mapped file cut short would kill
+// the process with SIGBUS.
 
 #include <array>
 #include <string>
