@@ -111,12 +111,14 @@ bool NSVReader::Open(std::string path) {
     }
     // Blocks of a quarter of the file rounded up to a power of two, at least one page and at most
     // kMaxBlockSize.
-    const long quarter = (FileSize() + kRingBlocks - 1) / kRingBlocks;
+    const long size = FileSize();
+    const long quarter = (size + kRingBlocks - 1) / kRingBlocks;
     block_shift_ = kPageShift;
     while ((1L << block_shift_) < quarter && (1L << block_shift_) < kMaxBlockSize) {
         ++block_shift_;
     }
     block_size_ = 1L << block_shift_;
+    whole_file_ = size <= kRingBlocks * block_size_;
     const auto ring_size = static_cast<size_t>(kRingBlocks * block_size_);
     if (ring_storage_.size() != ring_size + kPageSize) {
         ring_storage_ = std::vector<char>(ring_size + kPageSize);
@@ -169,7 +171,14 @@ long NSVReader::Peek(long offset, char* out, long count) {
         const long wanted = std::min(count - done, block_size_ - within);
         Block& block = BlockFor(index);
         char* const slot = SlotFor(index);
-        if (block.index != index) {
+        if (block.index == -1 && index == 0 && whole_file_) {
+            // A file no larger than the ring is read whole by its first read: one system call,
+            // and the file then plays as it was read even if it is cut short meanwhile.
+            const long got = FileRead(0, ring_, kRingBlocks * block_size_);
+            for (long i = 0; i < kRingBlocks; ++i) {
+                BlockFor(i) = Block{i, std::clamp(got - i * block_size_, 0L, block_size_)};
+            }
+        } else if (block.index != index) {
             block.index = index;
             block.length = 0;
         }

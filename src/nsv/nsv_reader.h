@@ -165,6 +165,8 @@ class NSVReader {
     // A power of two: file offset / block_size_ is offset >> block_shift_.
     long block_size_ = 0;
     int block_shift_ = 0;
+    // The file was no larger than the ring when it was opened: its first read reads it whole.
+    bool whole_file_ = false;
     // The slot that holds file block index, and where its bytes start in the ring.
     Block& BlockFor(long index) { return blocks_[static_cast<size_t>(index % kRingBlocks)]; }
     const Block& BlockFor(long index) const {
