@@ -29,7 +29,8 @@
 // - A file cut short while it is read (an operator overwriting it with cp): GetData stops at the
 //   first byte of the second that neither the file nor the reader's ring holds any more (the
 //   ring's bytes are those the scan read), so it never sends more than the second as scanned;
-//   later calls see the file as it is then.
+//   later calls see the file as it is then. A file no larger than the ring (256 KiB) is read
+//   whole by its first read and so plays as it was then.
 //
 // The file is read with pread through a ring of 4 blocks of up to 64 KiB (see nsv_reader.cpp and
 // docs/performance.md); the positions, lengths and bytes are exactly those of the stdio reads and
