@@ -1,8 +1,14 @@
 #include "nsv/nsv_reader.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "config/log.h"
@@ -36,12 +42,41 @@ int nibbleToInt(char digit) {
 
 namespace {
 
-// The read window: the scan looks at a few bytes per frame and passes over payloads, so the file
-// is read in large blocks into memory instead of one small read and one seek per frame (a system
-// call costs as much as copying several kilobytes); a second is then copied out of the window by
-// GetData. Never larger than the file.
-constexpr long kWindowSize = 2L * 1024 * 1024;
-constexpr long kMinWindowSize = 4096;
+// The read ring: the scan looks at a few bytes per frame and passes over payloads, so the file is
+// read in blocks into memory instead of one small read per frame (a system call costs as much as
+// copying several kilobytes). Block b of the file (bytes b * block size up to (b + 1) * block size)
+// always goes into slot b % kRingBlocks (nsv_reader.h), so loading a block never moves anything,
+// and the ring holds the most recent kRingBlocks blocks the scan has needed. GetData copies the
+// parts of the second the ring holds and reads any part it no longer holds (a second larger than
+// the ring) straight from the file into the caller's buffer. 4 x 64 KiB holds a whole second of
+// ordinary video (130-200 KB) while the next block is read behind it, and keeps the reader's
+// memory at 260 KiB (the ring and a page for its alignment); larger or more blocks measured no
+// faster (docs/performance.md). A smaller file gets smaller blocks (a quarter of the file rounded
+// up to a power of two, at least a page), so the ring is never much larger than the file. The
+// ring starts at a page boundary, so each block lies at the same offset within a page as in the
+// file: the kernel's copy into it runs at full speed (a destination 16 bytes past a page boundary
+// made it five times slower, see copy_bytes).
+constexpr long kMaxBlockSize = 64L * 1024;
+constexpr int kPageShift = 12;
+constexpr long kPageSize = 1L << kPageShift;
+
+// Copies count bytes from in to out. glibc (and the kernel) copy large blocks with `rep movsb`,
+// which on the AMD processor measured runs about 15 times slower (2-3 GB/s instead of 40) when out
+// lies 1 to 31 bytes past in modulo 4 KiB (and somewhat slower up to 63); such copies go in
+// pieces of kCopyPiece bytes, below glibc's threshold for `rep movsb`, which it copies with
+// vector moves instead (37 GB/s at any distance).
+constexpr size_t kCopyPiece = 2048;
+void copy_bytes(char* out, const char* in, size_t count) {
+    const auto distance =
+        (reinterpret_cast<uintptr_t>(out) - reinterpret_cast<uintptr_t>(in)) % kPageSize;
+    if (distance == 0 || distance >= 64) {
+        std::memcpy(out, in, count);
+        return;
+    }
+    for (size_t done = 0; done < count; done += kCopyPiece) {
+        std::memcpy(out + done, in + done, std::min(kCopyPiece, count - done));
+    }
+}
 
 // Trace lines go through Debug, but are only formatted when the debug switch is on.
 #define TRACE(message)      \
@@ -65,10 +100,7 @@ NSVReader::~NSVReader() = default;
 bool NSVReader::Open(std::string path) {
     file = open_regular_file(path);
     position_ = 0;
-    file_position_ = 0;
-    window_start_ = 0;
-    window_length_ = 0;
-    keep_from_ = -1;
+    blocks_.fill(Block{});
     unreadable_ = false;
     finished_ = false;
     second_length_ = 0;
@@ -77,80 +109,124 @@ bool NSVReader::Open(std::string path) {
     if (file == nullptr) {
         return false;
     }
-    // The window does all buffering; stdio reads go straight into it or the caller's buffer.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    long size = kWindowSize;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-        size = std::ftell(file.get());
+    // Blocks of a quarter of the file rounded up to a power of two, at least one page and at most
+    // kMaxBlockSize.
+    const long size = FileSize();
+    const long quarter = (size + kRingBlocks - 1) / kRingBlocks;
+    block_shift_ = kPageShift;
+    while ((1L << block_shift_) < quarter && (1L << block_shift_) < kMaxBlockSize) {
+        ++block_shift_;
     }
-    std::fseek(file.get(), 0, SEEK_SET);
-    const long capacity = std::clamp(size, kMinWindowSize, kWindowSize);
-    if (capacity != window_capacity_) {
-        window_.reset(new char[static_cast<size_t>(capacity)]);
-        window_capacity_ = capacity;
+    block_size_ = 1L << block_shift_;
+    whole_file_ = size <= kRingBlocks * block_size_;
+    const auto ring_size = static_cast<size_t>(kRingBlocks * block_size_);
+    if (ring_storage_.size() != ring_size + kPageSize) {
+        ring_storage_ = std::vector<char>(ring_size + kPageSize);
+        void* start = ring_storage_.data();
+        size_t room = ring_storage_.size();
+        ring_ = static_cast<char*>(std::align(kPageSize, ring_size, start, room));
     }
     return true;
 }
 
-long NSVReader::FileRead(long offset, char* out, long count) {
+long NSVReader::FileSize() const {
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) != 0) {
+        return 0;
+    }
+    return static_cast<long>(info.st_size);
+}
+
+long NSVReader::FileRead(long offset, char* out, long count) const {
     if (count <= 0 || offset < 0) {
         return 0;
     }
-    std::FILE* f = file.get();
-    if (file_position_ != offset) {
-        if (std::fseek(f, offset, SEEK_SET) != 0) {
-            file_position_ = -1;
-            return 0;
+    // pread neither moves nor depends on a file position and has no end-of-file flag, so a read
+    // after one that met the end sees what the file has gained since.
+    const int descriptor = fileno(file.get());
+    long done = 0;
+    while (done < count) {
+        const ssize_t got = pread(descriptor, out + done, static_cast<size_t>(count - done),
+                                  static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
         }
-        file_position_ = offset;
+        if (got <= 0) {
+            break;
+        }
+        done += got;
     }
-    std::clearerr(f);  // the file may have grown since an earlier read met its end
-    const auto got = static_cast<long>(std::fread(out, 1, static_cast<size_t>(count), f));
-    file_position_ += got;
-    return got;
+    return done;
 }
 
-long NSVReader::Fill(long offset, long count) {
-    if (offset >= window_start_ && offset + count <= WindowEnd()) {
-        return count;
+long NSVReader::Peek(long offset, char* out, long count) {
+    if (offset < 0) {
+        return 0;
     }
-    // Start the new window at the second being scanned if it is in the window and close enough,
-    // else at offset; keep what the old window holds from there, and read on behind it.
-    long new_start = offset;
-    if (keep_from_ >= window_start_ && keep_from_ < WindowEnd() && keep_from_ <= offset &&
-        offset + count - keep_from_ <= window_capacity_) {
-        new_start = keep_from_;
-    }
-    long kept = 0;
-    if (new_start >= window_start_ && new_start < WindowEnd()) {
-        kept = WindowEnd() - new_start;
-        std::memmove(window_.get(), window_.get() + (new_start - window_start_),
-                     static_cast<size_t>(kept));
-    }
-    window_start_ = new_start;
-    window_length_ = kept;
-    window_length_ +=
-        FileRead(WindowEnd(), window_.get() + window_length_, window_capacity_ - window_length_);
-    return std::clamp(WindowEnd() - offset, 0L, count);
-}
-
-long NSVReader::ReadInto(long offset, char* out, long count) {
     long done = 0;
     while (done < count) {
         const long at = offset + done;
-        if (at >= window_start_ && at < WindowEnd()) {
-            const long n = std::min(count - done, WindowEnd() - at);
-            std::memcpy(out + done, window_.get() + (at - window_start_), static_cast<size_t>(n));
+        const long index = at >> block_shift_;
+        const long within = at & (block_size_ - 1);
+        const long wanted = std::min(count - done, block_size_ - within);
+        Block& block = BlockFor(index);
+        char* const slot = SlotFor(index);
+        if (block.index == -1 && index == 0 && whole_file_) {
+            // A file no larger than the ring is read whole by its first read: one system call,
+            // and the file then plays as it was read even if it is cut short meanwhile.
+            const long got = FileRead(0, ring_, kRingBlocks * block_size_);
+            for (long i = 0; i < kRingBlocks; ++i) {
+                BlockFor(i) = Block{i, std::clamp(got - i * block_size_, 0L, block_size_)};
+            }
+        } else if (block.index != index) {
+            block.index = index;
+            block.length = 0;
+        }
+        if (block.length < within + wanted) {
+            // A block not read yet, or one cut short by the end of the file, which may have grown.
+            block.length += FileRead((index << block_shift_) + block.length, slot + block.length,
+                                     block_size_ - block.length);
+        }
+        const long got = std::clamp(block.length - within, 0L, wanted);
+        std::memcpy(out + done, slot + within, static_cast<size_t>(got));
+        done += got;
+        if (got < wanted) {
+            break;
+        }
+    }
+    return done;
+}
+
+long NSVReader::ReadInto(long offset, char* out, long count) const {
+    if (offset < 0) {
+        return 0;
+    }
+    const long end = offset + count;
+    long done = 0;
+    while (done < count) {
+        const long at = offset + done;
+        const long index = at >> block_shift_;
+        const long within = at & (block_size_ - 1);
+        const Block& block = BlockFor(index);
+        if (block.index == index && within < block.length) {
+            const long n = std::min(count - done, block.length - within);
+            copy_bytes(out + done, SlotFor(index) + within, static_cast<size_t>(n));
             done += n;
             continue;
         }
-        long limit = count - done;
-        if (at < window_start_ && window_length_ > 0) {
-            limit = std::min(limit, window_start_ - at);
+        // Not in the ring: one read from the file up to the next block the ring holds.
+        long stop = std::min(end, (index + 1) << block_shift_);
+        while (stop < end) {
+            const long next = stop >> block_shift_;
+            const Block& ahead = BlockFor(next);
+            if (ahead.index == next && ahead.length > 0) {
+                break;
+            }
+            stop = std::min(end, stop + block_size_);
         }
-        const long got = FileRead(at, out + done, limit);
+        const long got = FileRead(at, out + done, stop - at);
         done += got;
-        if (got < limit) {
+        if (got < stop - at) {
             break;
         }
     }
@@ -162,18 +238,14 @@ bool NSVReader::GetHeader(std::string* metadata) {
         return false;
     }
     char marker[4] = {};
-    if (ReadInto(0, marker, 4) < 4 || !nsv::is_file_header_marker(marker)) {
+    if (Peek(0, marker, 4) < 4 || !nsv::is_file_header_marker(marker)) {
         position_ = 0;
         return false;
     }
     char fixed[nsv::kFileHeaderFixedSize - 4] = {};
-    const long fixed_read = ReadInto(4, fixed, sizeof fixed);
+    const long fixed_read = Peek(4, fixed, sizeof fixed);
 
-    long file_end = 0;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-        file_end = std::ftell(file.get());
-    }
-    file_position_ = -1;
+    const long file_end = FileSize();
     // A size field cut off by the end of the file counts as invalid.
     const long header_size = fixed_read >= 4 ? static_cast<long>(nsv::read_u32(fixed)) : 0;
     const bool valid = header_size >= nsv::kFileHeaderFixedSize && header_size <= file_end;
@@ -257,7 +329,6 @@ int NSVReader::GetSecond(char* /*unused*/, long* start_out, long* length_out, do
         Report(start, 0, start_out, length_out, rate_out);
         return -1;
     }
-    keep_from_ = start;
 
     // Ends the call at the current position (step 2 and the end-of-file steps).
     const auto finish = [&]() {
@@ -268,11 +339,8 @@ int NSVReader::GetSecond(char* /*unused*/, long* start_out, long* length_out, do
     };
     // Reads like fread at the current position: as many bytes as the file holds, zeros after.
     const auto read = [&](char* out, long count) {
-        const long got = Fill(position_, count);
-        if (got > 0) {
-            std::memcpy(out, window_.get() + (position_ - window_start_), static_cast<size_t>(got));
-            position_ += got;
-        }
+        const long got = Peek(position_, out, count);
+        position_ += got;
         return got;
     };
 
@@ -390,10 +458,10 @@ int NSVReader::GetData(char* buffer, long length, bool* next_track, std::string 
     position_ -= length;
     const long bytes_read = ReadInto(position_, buffer, length);
     position_ += bytes_read;
-    // The look-ahead: whether 10 more bytes follow. It reads them into the window (where the
+    // The look-ahead: whether 10 more bytes follow. It reads them through the ring (where the
     // next second is scanned) and leaves the position where it is, so it is always undone.
-    keep_from_ = position_;
-    const long ahead = Fill(position_, 10);
+    char ahead_bytes[10];
+    const long ahead = Peek(position_, ahead_bytes, sizeof ahead_bytes);
 
     const int step = nsv::frames_per_second(framerate);
     frames_wait = frames_wait < INT_MIN + step ? INT_MIN : frames_wait - step;

@@ -25,14 +25,22 @@
 // - The look-ahead of GetData is always undone, so a final piece shorter than 10 bytes is read
 //   as a second of its own (and gets its own end marker if it is a frame).
 // - Trace messages are formatted only when the debug switch is on; Debug writes to console().
+// - A file that grows is read on: a read that met the end of the file does not stop later ones.
+// - A file cut short while it is read (an operator overwriting it with cp): GetData stops at the
+//   first byte of the second that neither the file nor the reader's ring holds any more (the
+//   ring's bytes are those the scan read), so it never sends more than the second as scanned;
+//   later calls see the file as it is then. A file no larger than the ring (256 KiB) is read
+//   whole by its first read and so plays as it was then.
 //
-// The file is read through a window of up to 2 MiB (see nsv_reader.cpp and docs/performance.md):
-// the positions, lengths and bytes are exactly those of the stdio reads and seeks of a
-// frame-by-frame scan, including positions beyond the end of the file after a seek over a cut
-// payload.
+// The file is read with pread through a ring of 4 blocks of up to 64 KiB (see nsv_reader.cpp and
+// docs/performance.md); the positions, lengths and bytes are exactly those of the stdio reads and
+// seeks of a frame-by-frame scan, including positions beyond the end of the file after a seek
+// over a cut payload. The file is never mapped into memory: a mapped file cut short would kill
+// the process with SIGBUS.
 
-#include <memory>
+#include <array>
 #include <string>
+#include <vector>
 
 #include "config/stdio_file.h"
 
@@ -117,15 +125,17 @@ class NSVReader {
     // second's last frame cannot carry an inserted chunk.
     long InsertionOffset(long length, long bytes_read) const;
 
-    // File access through a read window (see nsv_reader.cpp). All three work like fread at a
-    // file offset: they return how many bytes the file holds there (fewer at its end).
-    // Makes the window hold up to count bytes at offset; returns how many it holds there.
-    long Fill(long offset, long count);
-    // Copies count bytes at offset out of the window, or reads them from the file.
-    long ReadInto(long offset, char* out, long count);
-    // Reads from the file itself, bypassing the window.
-    long FileRead(long offset, char* out, long count);
-    long WindowEnd() const { return window_start_ + window_length_; }
+    // File access through a ring of blocks (see nsv_reader.cpp). Each works like pread at a file
+    // offset: it returns how many bytes the file holds there (fewer at its end).
+    // Copies count bytes at offset into out, reading the blocks they lie in into the ring.
+    long Peek(long offset, char* out, long count);
+    // Copies count bytes at offset into out: what the ring holds from there, the rest read from
+    // the file straight into out. Leaves the ring as it is.
+    long ReadInto(long offset, char* out, long count) const;
+    // Reads from the file itself, bypassing the ring.
+    long FileRead(long offset, char* out, long count) const;
+    // The file's size now (0 if it cannot be found out).
+    long FileSize() const;
 
     // The reader's state.
     double framerate = 0;
@@ -140,16 +150,30 @@ class NSVReader {
     int video_size = 0;
 
     // The logical file position (it may lie beyond the end of the file after a seek
-    // over a payload the file does not hold), and where the stdio stream really is.
+    // over a payload the file does not hold).
     long position_ = 0;
-    long file_position_ = 0;
-    // A window of the file's bytes from window_start_; bytes from keep_from_ (the start of the
-    // second being scanned) are kept when it moves on, so GetData finds the second in memory.
-    std::unique_ptr<char[]> window_;
-    long window_capacity_ = 0;
-    long window_start_ = 0;
-    long window_length_ = 0;
-    long keep_from_ = -1;
+    // The read ring: kRingBlocks slots of block_size_ bytes; slot i holds the file's block
+    // blocks_[i].index (bytes from index * block_size_), of which the first blocks_[i].length
+    // bytes have been read (fewer than block_size_ where the file ended).
+    static constexpr long kRingBlocks = 4;
+    struct Block {
+        long index = -1;
+        long length = 0;
+    };
+    std::vector<char> ring_storage_;  // the ring, with room to start it at a page boundary
+    char* ring_ = nullptr;            // the ring: kRingBlocks * block_size_ bytes, page-aligned
+    std::array<Block, kRingBlocks> blocks_{};
+    // A power of two: file offset / block_size_ is offset >> block_shift_.
+    long block_size_ = 0;
+    int block_shift_ = 0;
+    // The file was no larger than the ring when it was opened: its first read reads it whole.
+    bool whole_file_ = false;
+    // The slot that holds file block index, and where its bytes start in the ring.
+    Block& BlockFor(long index) { return blocks_[static_cast<size_t>(index % kRingBlocks)]; }
+    const Block& BlockFor(long index) const {
+        return blocks_[static_cast<size_t>(index % kRingBlocks)];
+    }
+    char* SlotFor(long index) const { return ring_ + (index % kRingBlocks) * block_size_; }
 
     // Guards against malformed files.
     bool unreadable_ = false;  // bad header size: nothing is read from this file
