@@ -337,9 +337,9 @@ void print_scale(const Figures& figures) {
     std::printf("  wake-ups:                %.1f per stream per second of media\n",
                 static_cast<double>(figures.voluntary_switches) / media_total);
     std::printf(
-        "  first byte after tick:   median %.2f ms, worst stream's 99th percentile "
-        "%.2f ms, maximum %.2f ms (%zu seconds)\n",
-        late.median, figures.worst_p99_ms, late.max, late.count);
+        "  first byte after tick:   median %.2f ms, 99th percentile %.2f ms, worst stream's "
+        "99th percentile %.2f ms, maximum %.2f ms (%zu seconds)\n",
+        late.median, late.p99, figures.worst_p99_ms, late.max, late.count);
 }
 
 bool parse_options(int argc, char** argv) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 
 #include "support/loopback_listener.h"
@@ -34,6 +35,30 @@ std::int64_t wall_clock_ns() {
 void send_text(int descriptor, const std::string& text) {
     // Small answers on loopback: one send, without waiting.
     (void)::send(descriptor, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+// One receive, with the time its bytes reached the socket: the kernel's time stamp of the latest
+// segment taken (SO_TIMESTAMPNS), so a sink busy with other streams does not make a stream look
+// late; the wall clock now when the kernel gives none.
+ssize_t receive_stamped(int descriptor, std::vector<char>& buffer, std::int64_t& stamp_ns) {
+    iovec piece{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = ::recvmsg(descriptor, &message, MSG_DONTWAIT);
+    stamp_ns = wall_clock_ns();
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); got > 0 && header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(header), sizeof stamp);
+            stamp_ns = static_cast<std::int64_t>(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
+        }
+    }
+    return got;
 }
 
 void set_non_blocking(int descriptor) {
@@ -171,10 +196,11 @@ void StreamSink::run() {
                 continue;
             }
             auto* const connection = static_cast<Connection*>(watched->owner);
-            const ssize_t got = ::recv(connection->descriptor.get(), receive_buffer_.data(),
-                                       receive_buffer_.size(), MSG_DONTWAIT);
+            std::int64_t stamp_ns = 0;
+            const ssize_t got =
+                receive_stamped(connection->descriptor.get(), receive_buffer_, stamp_ns);
             if (got > 0) {
-                receive(*connection, receive_buffer_.data(), static_cast<size_t>(got));
+                receive(*connection, receive_buffer_.data(), static_cast<size_t>(got), stamp_ns);
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 close_connection(*connection);
             }
@@ -188,6 +214,8 @@ void StreamSink::accept_from(Endpoint& endpoint, int listener, bool titles) {
         if (accepted.get() == -1) {
             return;
         }
+        const int on = 1;
+        setsockopt(accepted.get(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         auto connection = std::make_unique<Connection>();
         connection->descriptor = std::move(accepted);
         connection->endpoint = &endpoint;
@@ -199,11 +227,12 @@ void StreamSink::accept_from(Endpoint& endpoint, int listener, bool titles) {
     }
 }
 
-void StreamSink::receive(Connection& connection, const char* data, size_t length) {
+void StreamSink::receive(Connection& connection, const char* data, size_t length,
+                         std::int64_t stamp_ns) {
     using Role = Connection::Role;
     Endpoint& endpoint = *connection.endpoint;
     if (connection.role == Role::kStream) {
-        endpoint.arrivals.push_back(Arrival{wall_clock_ns(), endpoint.bytes, length});
+        endpoint.arrivals.push_back(Arrival{stamp_ns, endpoint.bytes, length});
         if (endpoint.keep_bytes) {
             endpoint.kept.append(data, length);
         }
@@ -239,7 +268,7 @@ void StreamSink::receive(Connection& connection, const char* data, size_t length
         connection.role = Role::kStream;
     }
     if (!rest.empty()) {
-        receive(connection, rest.data(), rest.size());
+        receive(connection, rest.data(), rest.size(), stamp_ns);
     }
 }
 

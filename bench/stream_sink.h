@@ -13,8 +13,9 @@ namespace tarnel::bench {
 
 // A stand-in for many streaming servers at once on 127.0.0.1, served by one background thread
 // with epoll so that a hundred streams cost the measurement next to nothing. Each endpoint
-// records when every receive of its stream bytes returned (wall clock) and where those bytes
-// lie in its stream; bytes are discarded unless kept on request.
+// records, for every receive of its stream bytes, when they reached the socket (the kernel's
+// wall-clock time stamp) and where they lie in its stream; bytes are discarded unless kept on
+// request.
 //
 // A source endpoint behaves like the server Tarnel logs in to: titles on port P (each request
 // answered with HTTP 200), the source on P + 1 (the password line is answered with "OK2"; the
@@ -52,7 +53,7 @@ class StreamSink {
     void run();
     void watch(int descriptor, void* owner);
     void accept_from(Endpoint& endpoint, int listener, bool titles);
-    void receive(Connection& connection, const char* data, size_t length);
+    void receive(Connection& connection, const char* data, size_t length, std::int64_t stamp_ns);
     void close_connection(Connection& connection);
 
     int epoll_ = -1;

@@ -1,6 +1,8 @@
 #include "driver/file_streamer.h"
 
 #include <ctime>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "config/log.h"
@@ -18,6 +20,29 @@ namespace {
 
 // Room the frame output needs beyond the second and its text: the subtitle chunk adds 31 bytes.
 constexpr size_t kInsertionRoom = 35;
+
+// Allocates without clearing: GetData writes every byte that is sent, so clearing each second's
+// buffer (100 to 300 KB at usual bit rates) first would be work for nothing.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <typename U>
+    explicit UninitialisedAllocator(const UninitialisedAllocator<U>& /*other*/) {}
+
+    template <typename U>
+    void construct(U* place) {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+using SecondBuffer = std::vector<char, UninitialisedAllocator<char>>;
 
 void choose_title(DriverState& state, NSVReader& reader, const std::string& name) {
     std::string metadata;
@@ -57,7 +82,7 @@ bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& c
         next_track = false;
         const SubtitleOffer offer = compose_subtitle(state, framerate, second_start);
 
-        std::vector<char> buffer(static_cast<size_t>(length) + offer.text.size() + kInsertionRoom);
+        SecondBuffer buffer(static_cast<size_t>(length) + offer.text.size() + kInsertionRoom);
         bool end_marker = stop_after_second;
         const int produced = reader.GetData(buffer.data(), length, &end_marker, offer.text,
                                             offer.style.display_time, offer.style.x, offer.style.y,
