@@ -243,8 +243,9 @@ void StreamSink::receive(Connection& connection, const char* data, size_t length
     const int descriptor = connection.descriptor.get();
     if (connection.role == Role::kTitles) {
         if (connection.pending.find("\r\n\r\n") != std::string::npos) {
-            send_text(descriptor, kTitleAnswer);
+            // Counted before the answer goes, so whoever has the answer sees the count.
             ++endpoint.titles_answered;
+            send_text(descriptor, kTitleAnswer);
             close_connection(connection);
         } else if (connection.pending.size() > kRequestLimit) {
             close_connection(connection);
