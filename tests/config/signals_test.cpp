@@ -1,8 +1,11 @@
 #include "config/signals.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 #include "config/playlist.h"
 #include "config/settings.h"
@@ -89,6 +92,34 @@ TEST_F(SignalsTest, DispositionsStayInstalledResumeSystemCallsAndIgnoreSigpipe) 
         EXPECT_NE(current.sa_flags & SA_RESTART, 0) << signal_number;
         EXPECT_EQ(current.sa_flags & SA_RESETHAND, 0) << signal_number;
     }
+}
+
+// The sleep between two seconds ends as soon as one of the four signals comes, also one recorded
+// just before the sleep, and otherwise lasts its time.
+TEST_F(SignalsTest, ASleepEndsWhenASignalComes) {
+    using std::chrono::milliseconds;
+    using Clock = std::chrono::steady_clock;
+    const auto timed_sleep = [](milliseconds duration) {
+        const auto start = Clock::now();
+        sleep_until_signal(duration);
+        return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+    };
+
+    EXPECT_GE(timed_sleep(milliseconds(200)), milliseconds(190));
+
+    std::raise(SIGUSR2);  // recorded, not yet carried out
+    EXPECT_LT(timed_sleep(milliseconds(5000)), milliseconds(1000));
+    carry_out_signals();
+
+    const pthread_t sleeper = pthread_self();
+    std::thread sender([sleeper] {
+        std::this_thread::sleep_for(milliseconds(100));
+        pthread_kill(sleeper, SIGWINCH);
+    });
+    EXPECT_LT(timed_sleep(milliseconds(5000)), milliseconds(2000));
+    sender.join();
+    carry_out_signals();
+    EXPECT_TRUE(next_track);
 }
 
 }  // namespace
