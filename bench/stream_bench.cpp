@@ -156,13 +156,11 @@ Figures run_tarnel(int streams, bool pin) {
         std::filesystem::create_directory(home);
         dir.write(name + "/tarnel.conf",
                   tarnel_config(sink.port(endpoints[static_cast<size_t>(i)]), playlist));
-        std::vector<std::string> args = {options.tarnel, "tarnel.conf"};
         std::string program = options.tarnel;
+        std::vector<std::string> args = {"tarnel.conf"};
         if (pin) {
             program = "/usr/bin/taskset";
-            args.insert(args.begin(), {"-c", "0"});
-        } else {
-            args.erase(args.begin());
+            args = {"-c", "0", options.tarnel, "tarnel.conf"};
         }
         processes.push_back(std::make_unique<Process>(program, args, home, "/dev/null"));
     }
