@@ -77,6 +77,13 @@ struct Figures {
     std::vector<double> lateness_ms;
     double worst_p99_ms = 0;  // the worst of the processes' own 99th percentiles
     std::string failure;
+
+    // Media time over all processes.
+    double media_total() const { return media_seconds * processes; }
+    double cpu_per_media_minute() const { return cpu_seconds / (media_total() / 60); }
+    double wakeups_per_media_second() const {
+        return static_cast<double>(voluntary_switches) / media_total();
+    }
 };
 std::map<std::string, Figures> results;
 
@@ -87,6 +94,18 @@ double seconds_of(const timeval& time) {
 void add_usage(Figures& figures, const rusage& usage) {
     figures.cpu_seconds += seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
     figures.voluntary_switches += usage.ru_nvcsw;
+}
+
+// VmHWM is read while the process runs: once it has ended, /proc no longer has it.
+void note_peak_rss(Figures& figures, const Process& process) {
+    figures.peak_rss_kb =
+        std::max(figures.peak_rss_kb, tarnel::test::process_stats(process.pid()).peak_rss_kb);
+}
+
+// One process's pacing figures.
+void add_lateness(Figures& figures, const std::vector<double>& lateness) {
+    figures.worst_p99_ms = std::max(figures.worst_p99_ms, tarnel::bench::spread_of(lateness).p99);
+    figures.lateness_ms.insert(figures.lateness_ms.end(), lateness.begin(), lateness.end());
 }
 
 // Reads every file as Tarnel does (no subtitles) to learn the media time and the wire bytes.
@@ -187,8 +206,7 @@ Figures run_tarnel(int streams, bool pin) {
                 }
                 continue;
             }
-            figures.peak_rss_kb = std::max(figures.peak_rss_kb,
-                                           tarnel::test::process_stats(process.pid()).peak_rss_kb);
+            note_peak_rss(figures, process);
             process.signal(SIGTERM);
             process.wait(5000);
             add_usage(figures, process.usage());
@@ -199,11 +217,8 @@ Figures run_tarnel(int streams, bool pin) {
     processes.clear();
     sink.stop();
     for (const size_t endpoint : endpoints) {
-        const auto lateness =
-            tarnel::bench::tick_lateness_ms(sink.arrivals(endpoint), kSecondGapNs);
-        figures.worst_p99_ms =
-            std::max(figures.worst_p99_ms, tarnel::bench::spread_of(lateness).p99);
-        figures.lateness_ms.insert(figures.lateness_ms.end(), lateness.begin(), lateness.end());
+        add_lateness(figures,
+                     tarnel::bench::tick_lateness_ms(sink.arrivals(endpoint), kSecondGapNs));
     }
     return figures;
 }
@@ -231,14 +246,12 @@ Figures run_ffmpeg() {
                         dir.path(), output);
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::duration<double>(media.seconds + kGraceSeconds);
-        // VmHWM is read while the process runs: once it has ended, /proc no longer has it.
         while (process.running()) {
             if (std::chrono::steady_clock::now() > deadline) {
                 figures.failure = "ffmpeg did not finish in time";
                 break;
             }
-            figures.peak_rss_kb = std::max(figures.peak_rss_kb,
-                                           tarnel::test::process_stats(process.pid()).peak_rss_kb);
+            note_peak_rss(figures, process);
             std::this_thread::sleep_for(kPoll);
         }
         process.kill();
@@ -249,10 +262,8 @@ Figures run_ffmpeg() {
     for (const size_t endpoint : endpoints) {
         const auto offsets = tarnel::bench::transport_second_offsets(sink.kept_bytes(endpoint));
         seconds += offsets.size();
-        const auto lateness = tarnel::bench::schedule_lateness_ms(sink.arrivals(endpoint), offsets);
-        figures.worst_p99_ms =
-            std::max(figures.worst_p99_ms, tarnel::bench::spread_of(lateness).p99);
-        figures.lateness_ms.insert(figures.lateness_ms.end(), lateness.begin(), lateness.end());
+        add_lateness(figures,
+                     tarnel::bench::schedule_lateness_ms(sink.arrivals(endpoint), offsets));
     }
     // Every media second must have gone out (the last one may be cut by rounding).
     if (figures.failure.empty() &&
@@ -267,12 +278,10 @@ void report(benchmark::State& state, const Figures& figures) {
         state.SkipWithError(figures.failure.c_str());
         return;
     }
-    const double media_total = figures.media_seconds * figures.processes;
     const Spread late = tarnel::bench::spread_of(figures.lateness_ms);
-    state.counters["cpu_s_per_media_min"] = figures.cpu_seconds / (media_total / 60);
+    state.counters["cpu_s_per_media_min"] = figures.cpu_per_media_minute();
     state.counters["peak_rss_kB"] = static_cast<double>(figures.peak_rss_kb);
-    state.counters["wakeups_per_media_s"] =
-        static_cast<double>(figures.voluntary_switches) / media_total;
+    state.counters["wakeups_per_media_s"] = figures.wakeups_per_media_second();
     state.counters["late_p50_ms"] = late.median;
     state.counters["late_p99_ms"] = late.p99;
     state.counters["late_max_ms"] = late.max;
@@ -304,13 +313,12 @@ void print_comparison(const Figures& tarnel, const Figures& ffmpeg) {
     std::printf("\n%.0f s of media (%zu files), one stream each:\n", media.seconds,
                 media.files.size());
     std::printf("%-34s %12s %12s %10s\n", "", "tarnel", "ffmpeg -re", "ratio");
-    print_row("CPU per minute of media", tarnel.cpu_seconds / (tarnel.media_seconds / 60),
-              ffmpeg.cpu_seconds / (ffmpeg.media_seconds / 60), "s");
+    print_row("CPU per minute of media", tarnel.cpu_per_media_minute(),
+              ffmpeg.cpu_per_media_minute(), "s");
     print_row("peak RSS", static_cast<double>(tarnel.peak_rss_kb) / 1024,
               static_cast<double>(ffmpeg.peak_rss_kb) / 1024, "MiB");
-    print_row("wake-ups per second of media",
-              static_cast<double>(tarnel.voluntary_switches) / tarnel.media_seconds,
-              static_cast<double>(ffmpeg.voluntary_switches) / ffmpeg.media_seconds, "");
+    print_row("wake-ups per second of media", tarnel.wakeups_per_media_second(),
+              ffmpeg.wakeups_per_media_second(), "");
     print_row("first byte of a second, median", t.median, f.median, "ms late");
     print_row("first byte of a second, 99th pct", t.p99, f.p99, "ms late");
     print_row("first byte of a second, maximum", t.max, f.max, "ms late");
@@ -322,18 +330,17 @@ void print_comparison(const Figures& tarnel, const Figures& ffmpeg) {
 
 void print_scale(const Figures& figures) {
     const Spread late = tarnel::bench::spread_of(figures.lateness_ms);
-    const double media_total = figures.media_seconds * figures.processes;
     std::printf("\n%d Tarnel streams at once on one processor, %.0f s of media each:\n",
                 figures.processes, figures.media_seconds);
     std::printf(
         "  CPU, all streams:        %.3f s (%.2f%% of one core; %.4f s per stream per "
         "minute of media)\n",
         figures.cpu_seconds, 100 * figures.cpu_seconds / figures.media_seconds,
-        figures.cpu_seconds / (media_total / 60));
+        figures.cpu_per_media_minute());
     std::printf("  peak RSS, largest:       %.2f MiB\n",
                 static_cast<double>(figures.peak_rss_kb) / 1024);
     std::printf("  wake-ups:                %.1f per stream per second of media\n",
-                static_cast<double>(figures.voluntary_switches) / media_total);
+                figures.wakeups_per_media_second());
     std::printf(
         "  first byte after tick:   median %.2f ms, 99th percentile %.2f ms, worst stream's "
         "99th percentile %.2f ms, maximum %.2f ms (%zu seconds)\n",

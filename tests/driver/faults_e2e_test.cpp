@@ -9,13 +9,13 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "support/loopback_server.h"
 #include "support/nsv_expected.h"
 #include "support/nsv_writer.h"
+#include "support/process_stats.h"
 #include "support/subtitle_chunks.h"
 #include "support/tarnel_run.h"
 
@@ -45,18 +45,6 @@ bool is_prefix(const std::string& stream, const std::string& wire) {
     return stream.size() <= wire.size() && wire.compare(0, stream.size(), stream) == 0;
 }
 
-// The peak resident memory of a running process, in kB (VmHWM of /proc/PID/status).
-long peak_rss_kb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return -1;
-}
-
 double seconds_since(LoopbackServer::Clock::time_point from) {
     return seconds_between(from, LoopbackServer::Clock::now());
 }
@@ -66,6 +54,17 @@ NsvWriter clip(int length_seconds, int video_length, int audio_length = 40) {
     NsvWriter writer;
     writer.frames(30 * length_seconds, 0x1E, video_length, audio_length, 30);
     return writer;
+}
+
+// Starts a run playing a.nsv and then b.nsv, and waits until the first 20,000 bytes of a arrived.
+void start_a_then_b(const LoopbackServer& server, TarnelRun& run, const NsvWriter& a,
+                    const NsvWriter& b) {
+    a.write(run.dir().file("a.nsv"));
+    b.write(run.dir().file("b.nsv"));
+    run.configure("ScreenLog=no\nRealTime=no\n");
+    run.playlist("#Mode=basic\na.nsv\nb.nsv\n");
+    run.start();
+    ASSERT_TRUE(server.wait_for_bytes(0, 20000, seconds(10)));
 }
 
 // ---- The server misbehaves -------------------------------------------------------------------
@@ -224,12 +223,7 @@ TEST(FileFaultsEndToEndTest, AMediaFileDeletedWhileItStreamsIsSentWhole) {
     TarnelRun run(server);
     const NsvWriter a = clip(4, 400);
     const NsvWriter b = clip(1, 317, 41);
-    a.write(run.dir().file("a.nsv"));
-    b.write(run.dir().file("b.nsv"));
-    run.configure("ScreenLog=no\nRealTime=no\n");
-    run.playlist("#Mode=basic\na.nsv\nb.nsv\n");
-    run.start();
-    ASSERT_TRUE(server.wait_for_bytes(0, 20000, seconds(10)));
+    ASSERT_NO_FATAL_FAILURE(start_a_then_b(server, run, a, b));
     ASSERT_EQ(std::remove(run.dir().file("a.nsv").c_str()), 0);
     ASSERT_TRUE(run.wait_for_log("Unable to open a.nsv", seconds(15))) << run.log();
     EXPECT_TRUE(run.process().running());
@@ -244,12 +238,7 @@ TEST(FileFaultsEndToEndTest, AMediaFileTruncatedWhileItStreamsIsLeftForTheNextFi
     TarnelRun run(server);
     const NsvWriter a = clip(6, 400);
     const NsvWriter b = clip(1, 317, 41);
-    a.write(run.dir().file("a.nsv"));
-    b.write(run.dir().file("b.nsv"));
-    run.configure("ScreenLog=no\nRealTime=no\n");
-    run.playlist("#Mode=basic\na.nsv\nb.nsv\n");
-    run.start();
-    ASSERT_TRUE(server.wait_for_bytes(0, 20000, seconds(10)));
+    ASSERT_NO_FATAL_FAILURE(start_a_then_b(server, run, a, b));
     ASSERT_EQ(truncate(run.dir().file("a.nsv").c_str(), 1000), 0);
     ASSERT_TRUE(run.wait_for_log("Opened b.nsv", seconds(15))) << run.log();
     const std::string b_wire = wire_of(b);
@@ -369,7 +358,7 @@ TEST_P(ReloadJunkEndToEndTest, StreamingGoesOnAndMemoryStaysBounded) {
     const size_t opened = count_of(run.log(), "Opened a.nsv");
     ASSERT_TRUE(run.wait_for_log("Opened a.nsv", seconds(20), opened + 1)) << GetParam().name;
     EXPECT_TRUE(run.process().running());
-    EXPECT_LT(peak_rss_kb(run.process().pid()), kMemoryBoundKb);
+    EXPECT_LT(process_stats(run.process().pid()).peak_rss_kb, kMemoryBoundKb);
     run.process().kill();
     const std::string wire = wire_of(file);
     EXPECT_EQ(server.stream_bytes(0).substr(0, 2 * wire.size()), repeated(wire, 2));
