@@ -32,6 +32,7 @@ bool is_space(char c) {
 
 // Reads one decimal integer the way scanf's %d does (leading white space skipped, optional sign).
 // On success stores it, advances pos and returns true; otherwise leaves pos where the scan stops.
+// Like scanf, a sign with no digit after it is consumed: the scan stops after the sign.
 bool scan_int(const std::string& bytes, size_t& pos, int& value) {
     size_t at = pos;
     while (at < bytes.size() && is_space(bytes[at])) {
@@ -47,6 +48,7 @@ bool scan_int(const std::string& bytes, size_t& pos, int& value) {
         ++digits;
     }
     if (digits == first_digit) {
+        pos = digits;
         return false;
     }
     errno = 0;

@@ -33,6 +33,10 @@ TEST_F(SubtitleTest, ScriptParsing) {
         {"no numbers", {0, 290, 0, 0, 255, 255, 255}, "no numbers"},
         {"1 2 3 4 5 6 7", {1, 2, 3, 4, 5, 6, 7}, ""},
         {"1 2 3 4 5 6 7 A" + std::string(1, '\0') + "gone", {1, 2, 3, 4, 5, 6, 7}, "A"},
+        // A sign with no digit after it is consumed by the scan, as C's scanf does.
+        {"- Breaking news", {0, 290, 0, 0, 255, 255, 255}, " Breaking news"},
+        {"1 -x rest", {1, 290, 0, 0, 255, 255, 255}, "x rest"},
+        {"+News", {0, 290, 0, 0, 255, 255, 255}, "News"},
     };
     for (const Case& c : cases) {
         SubtitleOffer offer = default_offer(29.97);
