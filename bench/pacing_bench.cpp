@@ -8,6 +8,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "config/wall_clock.h"
 #include "driver/pacing.h"
 
 namespace {

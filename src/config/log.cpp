@@ -5,6 +5,7 @@
 
 #include "config/settings.h"
 #include "config/stdio_file.h"
+#include "config/wall_clock.h"
 
 namespace tarnel {
 
@@ -39,7 +40,8 @@ void reset_console_state() {
 }
 
 std::string time_stamp() {
-    const std::time_t now = std::time(nullptr);
+    // The precise clock, so a line written at or after a tick carries that tick's second.
+    const std::time_t now = wall_clock_second();
     std::tm local{};
     localtime_r(&now, &local);
     char buffer[40];

@@ -1,6 +1,7 @@
 #include "driver/pacing.h"
 
 #include "config/signals.h"
+#include "config/wall_clock.h"
 
 namespace tarnel {
 
@@ -11,17 +12,7 @@ namespace {
 // about 50 microseconds of the tick.
 constexpr std::chrono::milliseconds kFinalStretch{10};
 
-timespec wall_clock_now() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return now;
-}
-
 }  // namespace
-
-std::time_t wall_clock_second() {
-    return wall_clock_now().tv_sec;
-}
 
 void wait_for_next_second(std::time_t second_start) {
     for (;;) {

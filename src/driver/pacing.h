@@ -5,10 +5,6 @@
 
 namespace tarnel {
 
-// The wall clock's second counter. It reads the precise clock: time() returns a copy that the
-// kernel refreshes at its own timer ticks, several milliseconds after the second has changed.
-std::time_t wall_clock_second();
-
 // Waits until the wall clock's second counter differs from second_start, carrying out recorded
 // signals as they come. It sleeps to shortly before the tick and then to the tick, so the process
 // wakes twice a second (and for each signal), within a fraction of a millisecond after the tick.
