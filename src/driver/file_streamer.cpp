@@ -8,10 +8,12 @@
 #include "config/log.h"
 #include "config/signals.h"
 #include "config/strformat.h"
+#include "config/wall_clock.h"
 #include "driver/pacing.h"
 #include "driver/playlist_traversal.h"
 #include "driver/subtitle.h"
 #include "net/title_update.h"
+#include "nsv/nsv_format.h"
 #include "nsv/nsv_reader.h"
 
 namespace tarnel {
@@ -20,6 +22,12 @@ namespace {
 
 // Room the frame output needs beyond the second and its text: the subtitle chunk adds 31 bytes.
 constexpr size_t kInsertionRoom = 35;
+
+// The largest second that real media can have: 127 frames (the highest whole frame rate), each a
+// sync frame with the largest video (20-bit) and audio (16-bit) lengths, 141,495,018 bytes or
+// about 135 MiB. Only a file whose frame rate is unset gives more: its whole rest is one second.
+constexpr long kMaxSecondBytes = 127L * (nsv::kSyncPrefixSize + nsv::kFrameHeaderSize +
+                                         nsv::kMaxVideoLength + nsv::kMaxAudioLength);
 
 // Allocates without clearing: GetData writes every byte that is sent, so clearing each second's
 // buffer (100 to 300 KB at usual bit rates) first would be work for nothing.
@@ -74,6 +82,15 @@ bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& c
         if (reader.GetSecond(unused_line, &start, &length, &framerate, &frames, 0) == -1) {
             return sent;
         }
+        // A second that no real media has, or one whose buffer cannot be had (below), is not
+        // sent: the rest of the file is skipped rather than the process aborted.
+        if (length > kMaxSecondBytes) {
+            nsv_log(
+                strformat("Skipping the rest of %s: a second of %ld bytes is more than real "
+                          "media can have (%ld); is its frame rate unset?",
+                          state.current_entry.c_str(), length, kMaxSecondBytes));
+            return sent;
+        }
         reader.GetFileInfo(video, audio, &height, &width);
         const std::time_t second_start = wall_clock_second();
         // The skip request is taken at this one place, so a request arriving later in the
@@ -82,7 +99,14 @@ bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& c
         next_track = false;
         const SubtitleOffer offer = compose_subtitle(state, framerate, second_start);
 
-        SecondBuffer buffer(static_cast<size_t>(length) + offer.text.size() + kInsertionRoom);
+        SecondBuffer buffer;
+        try {
+            buffer.resize(static_cast<size_t>(length) + offer.text.size() + kInsertionRoom);
+        } catch (const std::bad_alloc&) {
+            nsv_log(strformat("Skipping the rest of %s: no memory for a second of %ld bytes",
+                              state.current_entry.c_str(), length));
+            return sent;
+        }
         bool end_marker = stop_after_second;
         const int produced = reader.GetData(buffer.data(), length, &end_marker, offer.text,
                                             offer.style.display_time, offer.style.x, offer.style.y,

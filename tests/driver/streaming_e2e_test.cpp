@@ -1,10 +1,14 @@
 // The real program streaming playlists to the loopback server: the bytes on the wire, their
 // pacing, the title requests, the log and the status line.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <thread>
 
+#include "nsv/nsv_format.h"
+#include "support/loopback_listener.h"
 #include "support/loopback_server.h"
 #include "support/nsv_expected.h"
 #include "support/nsv_writer.h"
@@ -24,6 +28,28 @@ std::string expected_wire(const std::vector<const NsvWriter*>& files) {
         wire += expected_stream(file->bytes(), {}, state).wire();
     }
     return wire;
+}
+
+// A sparse NSV file of count sync frames with an unset frame rate, each with the largest video and
+// audio lengths (1,114,134 bytes a frame): the whole file is one second, yet it takes only a few
+// kilobytes on disk. Returns false when it could not be written.
+bool write_unset_rate_file(const std::string& path, int count) {
+    const std::string prefix =
+        std::string("NSVsVP62MP3 ") + le16(320) + le16(240) + std::string(3, '\0') +
+        nsv::encode_frame_header(nsv::kMaxVideoLength, nsv::kMaxAudioLength, 0);
+    const off_t frame =
+        static_cast<off_t>(prefix.size()) + nsv::kMaxVideoLength + nsv::kMaxAudioLength;
+    const Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (file.get() == -1) {
+        return false;
+    }
+    for (off_t at = 0; at < count * frame; at += frame) {
+        if (pwrite(file.get(), prefix.data(), prefix.size(), at) !=
+            static_cast<ssize_t>(prefix.size())) {
+            return false;
+        }
+    }
+    return ftruncate(file.get(), count * frame) == 0;
 }
 
 size_t header_length(const LoopbackServer& server, size_t connection) {
@@ -195,6 +221,58 @@ TEST(StreamingEndToEndTest, NothingPlayableIsRetriedWithoutFillingTheLog) {
     const size_t attempts = count_of(run.log(), "Unable to open missing1.nsv");
     EXPECT_GE(attempts, 2u);
     EXPECT_LE(attempts, 5u);  // about one pass a second
+}
+
+// A file whose frame rate is unset is one second from its start to its end. A second larger than
+// real media can have, or one whose buffer cannot be allocated, is not sent: the rest of the file
+// is skipped with a log line that names it, and the next entry streams as usual.
+TEST(StreamingEndToEndTest, ASecondTooLargeToSendSkipsTheRestOfItsFile) {
+    struct Case {
+        int frames;                         // of 1,114,134 bytes each
+        std::vector<std::string> launcher;  // limits for the program
+        std::string logged;
+    };
+    const Case cases[] = {
+        {128,
+         {},
+         "Skipping the rest of huge.nsv: a second of 142609152 bytes is more than real media can "
+         "have (141495018); is its frame rate unset?"},
+        // 111 MB is a size real media can have, but not under a 100 MB address space. The
+        // sanitizers need far more address space than that for themselves.
+        {100,
+         {"prlimit", "--as=100000000"},
+         "Skipping the rest of huge.nsv: no memory for a second of 111413400 bytes"},
+    };
+    for (const Case& c : cases) {
+#if defined(__SANITIZE_ADDRESS__)
+        if (!c.launcher.empty()) {
+            continue;
+        }
+#endif
+        SCOPED_TRACE(c.logged);
+        LoopbackServer server;
+        TarnelRun run(server);
+        ASSERT_TRUE(write_unset_rate_file(run.dir().file("huge.nsv"), c.frames));
+        NsvWriter next;
+        next.frames(45, 0x1E, 150, 30, 30);
+        next.write(run.dir().file("next.nsv"));
+        run.configure("RealTime=no\n");
+        run.playlist("#Mode=basic\nhuge.nsv\nnext.nsv\n");
+        run.start(c.launcher);
+
+        const std::string wire = expected_wire({&next});
+        ASSERT_TRUE(run.wait_for_log("Opened next.nsv", seconds(10))) << run.console();
+        ASSERT_TRUE(wait_until([&] { return !server.stream_bytes(0).empty(); }, 10000));
+        ASSERT_TRUE(server.wait_for_bytes(0, header_length(server, 0) + wire.size(), seconds(10)));
+        EXPECT_TRUE(run.process().running()) << run.console();
+        run.process().kill();
+        // Compared whole, not printed: a failure here has megabytes of the large file in front.
+        EXPECT_TRUE(server.stream_bytes(0).compare(0, wire.size(), wire) == 0)
+            << "the stream does not start with next.nsv";
+        const std::string log = run.log();
+        EXPECT_NE(log.find("Title Updated (huge.nsv)\n" + c.logged + "\n"), std::string::npos)
+            << log;
+    }
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(program.c_str(), argv.data());
         _exit(127);
     }
 }

@@ -8,8 +8,9 @@
 
 namespace tarnel::test {
 
-// A child process running a program with its standard output and error sent to a file. The
-// destructor stops it (SIGKILL) by its PID if it still runs, so no test leaves a process behind.
+// A child process running a program (a path, or a name looked up in PATH) with its standard output
+// and error sent to a file. The destructor stops it (SIGKILL) by its PID if it still runs, so no
+// test leaves a process behind.
 class Process {
   public:
     Process(const std::string& program, const std::vector<std::string>& args,

@@ -30,9 +30,12 @@ void TarnelRun::playlist(const std::string& text) const {
     dir_.write("list.plo", text);
 }
 
-void TarnelRun::start() {
-    process_ = std::make_unique<Process>(TARNEL_BINARY, std::vector<std::string>{"tarnel.conf"},
-                                         dir_.path(), dir_.file("console.txt"));
+void TarnelRun::start(const std::vector<std::string>& launcher) {
+    std::vector<std::string> args = launcher;
+    args.insert(args.end(), {TARNEL_BINARY, "tarnel.conf"});
+    const std::string program = args.front();
+    args.erase(args.begin());
+    process_ = std::make_unique<Process>(program, args, dir_.path(), dir_.file("console.txt"));
 }
 
 std::string TarnelRun::log() const {

@@ -30,7 +30,9 @@ class TarnelRun {
     // no reconnection, console echo and status line on; extra lines come after, so they win.
     void configure(const std::string& extra_lines = "");
     void playlist(const std::string& text) const;
-    void start();
+    // Starts the program; a launcher (a program and its arguments, such as prlimit with a limit)
+    // runs it instead, given the program's path and arguments after its own.
+    void start(const std::vector<std::string>& launcher = {});
 
     Process& process() { return *process_; }
     // The log file without time stamps.
