@@ -21,6 +21,7 @@ namespace tarnel {
 
 namespace {
 
+// A port outside 1 to 65535 is refused, never wrapped modulo 65536 to some other port.
 constexpr int kMaxPort = 65535;
 
 void print_receive_failure(int error) {

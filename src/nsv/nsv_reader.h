@@ -18,7 +18,10 @@
 //   next-track flag is cleared on the end-marker path all the same.
 // - The chunk goes at the last frame's payload as the scan found it. That is the length minus
 //   frame_size, except when 1 to 3 stray bytes follow the last frame in the same
-//   piece: they then stay behind the frame instead of shifting the insertion point.
+//   piece: they then stay behind the frame instead of shifting the insertion point. Counting the
+//   insertion point back from the end of the piece would put it 1 to 3 bytes past the payload's
+//   start: the new frame header would land over the end of the old one and the payload's first
+//   bytes, and corrupt the frame.
 // - GetData reads and writes only within the caller's buffer (the second's length plus the
 //   inserted chunk) on any input; lengths that cannot be reported in its int result, or that
 //   reach back before the start of the file, give -1 without reading.
