@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "nsv/nsv_commands.h"
+#include "tools/nsv_commands.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);

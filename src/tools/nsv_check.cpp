@@ -1,9 +1,9 @@
-#include "nsv/nsv_check.h"
+#include "tools/nsv_check.h"
 
 #include <algorithm>
 
-#include "nsv/byte_order.h"
 #include "nsv/nsv_frame_rate.h"
+#include "tools/byte_order.h"
 
 namespace tarnel {
 namespace {

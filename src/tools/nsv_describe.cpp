@@ -1,5 +1,5 @@
 #include "config/strformat.h"
-#include "nsv/nsv_check.h"
+#include "tools/nsv_check.h"
 
 namespace tarnel {
 namespace {

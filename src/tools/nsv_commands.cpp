@@ -1,13 +1,13 @@
-#include "nsv/nsv_commands.h"
+#include "tools/nsv_commands.h"
 
 #include <optional>
 
 #include "config/strformat.h"
-#include "nsv/byte_file.h"
-#include "nsv/ivf.h"
-#include "nsv/mp3_frames.h"
-#include "nsv/nsv_check.h"
-#include "nsv/nsv_mux.h"
+#include "tools/byte_file.h"
+#include "tools/ivf.h"
+#include "tools/mp3_frames.h"
+#include "tools/nsv_check.h"
+#include "tools/nsv_mux.h"
 
 namespace tarnel {
 namespace {

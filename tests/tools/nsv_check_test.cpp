@@ -1,4 +1,4 @@
-#include "nsv/nsv_check.h"
+#include "tools/nsv_check.h"
 
 #include <gtest/gtest.h>
 
