@@ -117,9 +117,13 @@ void write_objects(std::string& out, const StationReport& report) {
         if (!object.files.empty()) {
             out += ", " + clock_time(object.seconds) + " in all";
         }
-        out += object.clock_steps == 0
-                   ? ", never on the clock"
-                   : ", on the clock " + plural(object.clock_steps, "time", "times");
+        if (object.clock_steps == 0) {
+            out += ", never on the clock";
+        } else {
+            out += object.clock_steps == 1
+                       ? std::string(", on the clock once")
+                       : strformat(", on the clock %zu times", object.clock_steps);
+        }
         out += "\n";
         for (const MarkerFacts& marker : object.markers) {
             out += "    " + one_line(marker.item) + ": " + one_line(marker.action) + "\n";
