@@ -24,11 +24,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "support/nsv_writer.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -37,6 +39,7 @@ namespace fs = std::filesystem;
 constexpr int kClips = 4;
 constexpr int kClipSeconds = 20;
 
+std::unique_ptr<tarnel::test::TempDir> station_dir;
 std::string station;
 std::vector<std::string> entries;
 long long total_bytes = 0;
@@ -62,13 +65,8 @@ std::string clip_bytes(int index) {
 }
 
 void make_station() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/tarnel-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    station = pattern;
+    station_dir = std::make_unique<tarnel::test::TempDir>();
+    station = station_dir->path();
     fs::create_directory(station + "/media");
     const char* count_text = std::getenv("TARNEL_BENCH_FILES");
     const int count = count_text != nullptr ? std::atoi(count_text) : 1000;
@@ -183,7 +181,7 @@ int main(int argc, char** argv) {
                     static_cast<double>(total_bytes) / 1e6,
                     wall_seconds["check"] / wall_seconds["cat"]);
     }
-    fs::remove_all(station);
+    station_dir.reset();
     benchmark::Shutdown();
     return 0;
 }

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <utility>
 
 #include "config/config_file.h"
 #include "config/log.h"
@@ -22,24 +21,18 @@
 namespace tarnel {
 namespace {
 
-// Goes back to the working directory it was made in when it is destroyed (or asked to).
+// Goes back to the working directory it was made in when it is destroyed.
 class DirectoryGuard {
   public:
     DirectoryGuard() : descriptor_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
     ~DirectoryGuard() {
-        restore();
         if (descriptor_ >= 0) {
+            [[maybe_unused]] const int back = fchdir(descriptor_);
             close(descriptor_);
         }
     }
     DirectoryGuard(const DirectoryGuard&) = delete;
     DirectoryGuard& operator=(const DirectoryGuard&) = delete;
-
-    void restore() const {
-        if (descriptor_ >= 0) {
-            [[maybe_unused]] const int back = fchdir(descriptor_);
-        }
-    }
 
   private:
     int descriptor_;
