@@ -180,6 +180,10 @@ void analyse_station(StationReport& report) {
         time_clock(report);
     } else if (report.mode == kPlaylistBasic) {
         analyse_basic(report);
+    } else {
+        // Loaded, but without a single kept line, so without a mode: tarnel plays nothing.
+        add(report, Severity::kError, "nothing to play", report.playlist,
+            "the playlist has no lines, not even its \"#Mode=\" line");
     }
     compare_pictures(report);
     compare_bitrates(report);

@@ -227,6 +227,8 @@ const FaultCase kFaults[] = {
      "the #reload item of music fails: playlist.plo cannot be opened from", 1},
     {"basic playlist without entries", [](Station& s) { s.write("playlist.plo", "#Mode=basic\n"); },
      Severity::kError, "nothing to play", "playlist.plo", "the playlist has no entries", 1},
+    {"playlist of comments only", [](Station& s) { s.write("playlist.plo", "; to do\n\n"); },
+     Severity::kError, "nothing to play", "playlist.plo", "the playlist has no lines", 1},
 
     // Warnings: the station plays, but something is probably not what was meant.
     {"configuration missing", [](Station& s) { fs::remove(s.dir.file("tarnel.conf")); },
