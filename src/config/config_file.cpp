@@ -10,10 +10,6 @@ namespace tarnel {
 
 namespace {
 
-// One read takes at most 254 characters (a 255-byte buffer); a longer line arrives in pieces and
-// each piece counts as a line of its own.
-constexpr size_t kConfigLineChars = 254;
-
 enum class Rule { kText, kLowerText, kYesNo, kSubtitleMode, kPublic };
 
 struct Key {

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace tarnel {
+
+// One read of the configuration file takes at most this many characters (a 255-byte buffer); a
+// longer line arrives in pieces and each piece counts as a line of its own.
+constexpr size_t kConfigLineChars = 254;
 
 // Reads config_file over the current settings. Returns false (with a warning) when the file cannot
 // be opened; settings not named in the file keep their current values.

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <iostream>
+#include <utility>
 
 #include "config/settings.h"
 #include "config/stdio_file.h"
@@ -15,6 +16,7 @@ bool onscreen = false;
 namespace {
 
 std::ostream* console_stream = &std::cout;
+std::vector<std::string>* captured_lines = nullptr;
 
 // Pads with spaces over whatever is left of a longer text written before on the same line.
 void blank_rest(std::ostream& out, size_t length) {
@@ -49,7 +51,15 @@ std::string time_stamp() {
     return std::string(buffer, written);
 }
 
+void set_log_capture(std::vector<std::string>* lines) {
+    captured_lines = lines;
+}
+
 void nsv_log(std::string message) {
+    if (captured_lines != nullptr) {
+        captured_lines->push_back(std::move(message));
+        return;
+    }
     const std::string stamp = time_stamp();
     if (screenlog) {
         std::ostream& out = console();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace tarnel {
 
@@ -17,6 +18,11 @@ std::string time_stamp();
 // A time-stamped line to the log file (unless logfile is "NULL") and, with screenlog on, to the
 // console, over whatever status line is on screen.
 void nsv_log(std::string message);
+
+// While lines is set, nsv_log appends each message (without time stamp) to it and writes nothing
+// else: neither the console nor the log file. For tools that run the loaders to check a station and
+// must change no file. nullptr (the default) logs as usual.
+void set_log_capture(std::vector<std::string>* lines);
 
 // Rewrites the one-line console status display when realtime is on; never touches the log file.
 void display(std::string status);

@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
 #include "config/log.h"
 #include "config/settings.h"
 #include "config/stdio_file.h"
@@ -50,9 +54,17 @@ bool next_kept_line(std::FILE* file, std::string& line) {
 
 enum class Section { kOutside, kList, kClock };
 
+void note(std::vector<PlaylistNote>* notes, PlaylistNoteKind kind, const std::string& line,
+          std::string reason = {}) {
+    if (notes != nullptr) {
+        notes->push_back(PlaylistNote{kind, line, std::move(reason)});
+    }
+}
+
 struct ObjectParser {
     Section section = Section::kOutside;
     size_t object = 0;  // the object whose list section is open
+    std::vector<PlaylistNote>* notes = nullptr;
 
     bool defined(const std::string& name) const {
         for (const auto& entry : object_list) {
@@ -93,9 +105,14 @@ struct ObjectParser {
                     section = Section::kList;
                 }
             }
+            if (section == Section::kOutside) {
+                note(notes, PlaylistNoteKind::kListNamesNoObject, line);
+            }
         } else if (starts_with(line, "#clock:")) {
             clock_list.clear();
             section = Section::kClock;
+        } else {
+            note(notes, PlaylistNoteKind::kIgnoredLine, line);
         }
     }
 
@@ -132,12 +149,16 @@ void set_mode(const std::string& line) {
     }
 }
 
-void change_directory(const std::string& line) {
+void change_directory(const std::string& line, std::vector<PlaylistNote>* notes) {
     // "#cd", one space, the directory. A bare "#cd" names no directory and changes nothing.
     const std::string directory = line.size() > 4 ? line.substr(4) : std::string();
     // A directory that does not exist leaves the working directory as it was; the warning is
     // logged either way.
-    [[maybe_unused]] const int changed = directory.empty() ? -1 : chdir(directory.c_str());
+    const int changed = directory.empty() ? -1 : chdir(directory.c_str());
+    if (changed != 0) {
+        note(notes, PlaylistNoteKind::kDirectoryChangeFailed, line,
+             directory.empty() ? "no directory named" : std::strerror(errno));
+    }
     nsv_log(
         strformat("Warning: Current Working Directory Changed, all reletive paths will start "
                   "from %s, including log and configuration files!",
@@ -146,7 +167,7 @@ void change_directory(const std::string& line) {
 
 }  // namespace
 
-bool load_playlist() {
+bool load_playlist(std::vector<PlaylistNote>* notes) {
     playlist_list.clear();
     object_list.clear();
     last_shuffle.clear();
@@ -157,6 +178,7 @@ bool load_playlist() {
         return false;
     }
     ObjectParser parser;
+    parser.notes = notes;
     std::string line;
     int line_number = 0;
     while (next_kept_line(file.get(), line)) {
@@ -175,7 +197,7 @@ bool load_playlist() {
             return false;
         }
         if (starts_with(line, "#cd")) {
-            change_directory(line);
+            change_directory(line, notes);
             continue;
         }
         if (playlist_mode == kPlaylistBasic) {

@@ -17,9 +17,22 @@ extern std::vector<long> last_shuffle;      // per object: time of its last shuf
 extern int playlist_pos;  // basic mode: index of the current entry, -1 after reload
 extern int clock_pos;     // object mode: index into clock_list
 
+// What a load passes over without a log line of its own, noted for tools that check a playlist.
+enum class PlaylistNoteKind {
+    kIgnoredLine,            // object mode: a line outside any section, which means nothing there
+    kListNamesNoObject,      // "#list " naming no object defined before it: its items are dropped
+    kDirectoryChangeFailed,  // "#cd" whose directory cannot be entered (reason: why)
+};
+struct PlaylistNote {
+    PlaylistNoteKind kind;
+    std::string line;
+    std::string reason;
+};
+
 // Reads the playlist file named by the playlist setting. Returns false when it cannot be opened,
-// lacks its mode line, or is in object mode without a clock. Positions survive a reload.
-bool load_playlist();
+// lacks its mode line, or is in object mode without a clock. Positions survive a reload. When
+// notes is given, what the load passes over silently is appended to it.
+bool load_playlist(std::vector<PlaylistNote>* notes = nullptr);
 
 // Back to the state before main runs (tests).
 void reset_playlist();

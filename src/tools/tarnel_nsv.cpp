@@ -1,9 +1,11 @@
-// tarnel-nsv: inspects NSV files and writes them from VP8 (IVF) video and MP3 audio.
+// tarnel-nsv: inspects NSV files, writes them from VP8 (IVF) video and MP3 audio, and checks a
+// whole station before it goes on air.
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "nsv/nsv_commands.h"
+#include "tools/check_command.h"
+#include "tools/nsv_commands.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -19,6 +21,9 @@ int main(int argc, char** argv) {
     }
     if (command == "info") {
         return tarnel::run_info_command(rest, stdout, stderr);
+    }
+    if (command == "check") {
+        return tarnel::run_check_command(rest, stdout, stderr);
     }
     if (command == "mux") {
         return tarnel::run_mux_command(rest, stdout, stderr);

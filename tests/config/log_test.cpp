@@ -90,5 +90,21 @@ TEST_F(LogTest, DeletedOrUnwritableLogFile) {
     EXPECT_NE(capture_.text().find("lost\n"), std::string::npos);
 }
 
+TEST_F(LogTest, CaptureTakesTheMessagesAndWritesNothing) {
+    std::vector<std::string> lines;
+    set_log_capture(&lines);
+    nsv_log("one");
+    nsv_log("two");
+    set_log_capture(nullptr);
+    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(capture_.text(), "");
+    EXPECT_FALSE(file_exists(logfile));
+
+    nsv_log("three");  // logging as usual again
+    EXPECT_EQ(lines.size(), 2u);
+    EXPECT_EQ(without_stamps(read_file(logfile)), "three\n");
+    EXPECT_NE(capture_.text().find("three\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarnel::test

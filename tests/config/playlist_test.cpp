@@ -183,6 +183,52 @@ TEST_F(PlaylistTest, DirectoryChangeIsConsumedAndBareCdChangesNothing) {
     EXPECT_NE(out.find("start from , including"), std::string::npos);
 }
 
+// What the loader passes over in silence is noted for tools, without a log line of its own.
+TEST_F(PlaylistTest, NotesWhatIsPassedOverInSilence) {
+    const auto before = std::filesystem::current_path();
+    std::vector<PlaylistNote> notes;
+    dir_.write("list.plo",
+               "#Mode=object\n"
+               "#cd " +
+                   dir_.file("absent") +
+                   "\n"
+                   "#cd\n"
+                   "#define music\n"
+                   "stray\n"
+                   "#list musik\n"
+                   "lost.nsv\n"
+                   "#\n"
+                   "#list music\n"
+                   "kept.nsv\n"
+                   "#\n"
+                   "#clock:\n"
+                   "music\n"
+                   "#\n");
+    dir_.write("tarnel.log", "");
+    EXPECT_TRUE(load_playlist(&notes));
+    EXPECT_EQ(std::filesystem::current_path(), before);
+    const std::string log = without_stamps(read_file(logfile));
+    const auto kind = [](PlaylistNoteKind k) {
+        return k == PlaylistNoteKind::kIgnoredLine         ? "ignored"
+               : k == PlaylistNoteKind::kListNamesNoObject ? "no object"
+                                                           : "cd failed";
+    };
+    std::vector<std::string> seen;
+    for (const PlaylistNote& note : notes) {
+        seen.push_back(std::string(kind(note.kind)) + ": " + note.line + " (" + note.reason + ")");
+    }
+    EXPECT_EQ(seen, (Items{"cd failed: #cd " + dir_.file("absent") + " (No such file or directory)",
+                           "cd failed: #cd (no directory named)", "ignored: stray ()",
+                           "no object: #list musik ()", "ignored: lost.nsv ()", "ignored: # ()"}));
+    EXPECT_EQ(object_list, (std::vector<Items>{{"music", "kept.nsv"}}));
+
+    // The same load without notes logs exactly the same lines.
+    reset_playlist();
+    dir_.write("tarnel.log", "");
+    EXPECT_TRUE(load_playlist());
+    EXPECT_EQ(without_stamps(read_file(logfile)), log);
+}
+
 TEST_F(PlaylistTest, ReloadKeepsPositions) {
     load("#Mode=basic\na\nb\nc\n");
     playlist_pos = 0;

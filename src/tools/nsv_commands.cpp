@@ -1,13 +1,13 @@
-#include "nsv/nsv_commands.h"
+#include "tools/nsv_commands.h"
 
 #include <optional>
 
 #include "config/strformat.h"
-#include "nsv/byte_file.h"
-#include "nsv/ivf.h"
-#include "nsv/mp3_frames.h"
-#include "nsv/nsv_check.h"
-#include "nsv/nsv_mux.h"
+#include "tools/byte_file.h"
+#include "tools/ivf.h"
+#include "tools/mp3_frames.h"
+#include "tools/nsv_check.h"
+#include "tools/nsv_mux.h"
 
 namespace tarnel {
 namespace {
@@ -61,9 +61,14 @@ const char* tool_usage() {
     return "usage: tarnel-nsv info FILE...\n"
            "       tarnel-nsv mux --video VIDEO.ivf [--audio AUDIO.mp3] [--title TITLE]\n"
            "                      [--url URL] -o OUTPUT.nsv\n"
-           "info: prints each NSV file's metadata, formats, picture size, frame rate, frames,\n"
-           "      seconds and structural problems; exit 0 when all are clean, 1 otherwise.\n"
-           "mux:  writes an NSV file from VP8 video in IVF and optional MP3 audio.\n"
+           "       tarnel-nsv check [--json] [--strict] [CONFIG]\n"
+           "info:  prints each NSV file's metadata, formats, picture size, frame rate, frames,\n"
+           "       seconds and structural problems; exit 0 when all are clean, 1 otherwise.\n"
+           "mux:   writes an NSV file from VP8 video in IVF and optional MP3 audio.\n"
+           "check: checks the station that `tarnel CONFIG` would run (default tarnel.conf):\n"
+           "       configuration, playlist and every media file, sending nothing and changing\n"
+           "       no file; exit 0 when nothing needs fixing (warnings alone: 0, unless\n"
+           "       --strict), 1 when something does. --json: the report as JSON.\n"
            "Exit status 2: bad command line or a file that cannot be read or written.\n";
 }
 

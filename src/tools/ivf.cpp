@@ -1,6 +1,6 @@
-#include "nsv/ivf.h"
+#include "tools/ivf.h"
 
-#include "nsv/byte_order.h"
+#include "tools/byte_order.h"
 
 namespace tarnel {
 namespace {

@@ -39,12 +39,37 @@ struct NsvSummary {
     uint64_t frames = 0;  // complete frames, sync and continuation
     uint64_t sync_frames = 0;
     std::vector<NsvProblem> problems;
+
+    // The complete frames as the streaming reader paces them: it takes the rate of the first
+    // sync frame whose code names one, and sends ceil(rate) frames each second (every frame
+    // before that rate is known goes into the first second).
+    std::optional<double> stream_frame_rate;
+    uint64_t frame_bytes = 0;        // prefixes, headers and payloads of the complete frames
+    uint64_t seconds_sent = 0;       // seconds of frames, the last one possibly shorter
+    uint64_t peak_second_bytes = 0;  // the largest of them
 };
 
-// Walks the complete bytes of an NSV file frame by frame, each frame exactly where the one
-// before it ended, and never reads outside bytes. The walk stops at the first unrecognised
-// start or truncated frame, which it records; it never fails otherwise.
+// The bytes of a file, read at given offsets.
+class NsvByteSource {
+  public:
+    virtual ~NsvByteSource() = default;
+    // The file's length.
+    virtual uint64_t size() const = 0;
+    // count bytes from offset, fewer where the file ends (or ended early); empty past the end.
+    // The view stays valid until the next call.
+    virtual std::string_view read(uint64_t offset, size_t count) = 0;
+};
+
+// Walks an NSV file frame by frame, each frame exactly where the one before it ended. It reads
+// the file header and each frame's prefix and header (at most 24 bytes a frame) and passes over
+// payloads, and never reads outside the file. The walk stops at the first unrecognised start or
+// truncated frame, which it records; it never fails otherwise.
+NsvSummary inspect_nsv(NsvByteSource& source);
+// The same over the complete bytes of a file in memory.
 NsvSummary inspect_nsv(std::string_view bytes);
+
+// The short name of a problem kind ("truncated frame", ...), as info and check print it.
+const char* nsv_problem_name(NsvProblemKind kind);
 
 // The summary as "key: value" lines for `tarnel-nsv info`, starting with "file: name" and
 // ending with "problems: none" or "problems: N" followed by one "problem: ..." line each.

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "nsv/ivf.h"
-#include "nsv/mp3_frames.h"
+#include "tools/ivf.h"
+#include "tools/mp3_frames.h"
 
 namespace tarnel {
 

@@ -1,4 +1,4 @@
-#include "nsv/nsv_commands.h"
+#include "tools/nsv_commands.h"
 
 #include <gtest/gtest.h>
 

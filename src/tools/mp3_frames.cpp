@@ -1,6 +1,6 @@
-#include "nsv/mp3_frames.h"
+#include "tools/mp3_frames.h"
 
-#include "nsv/byte_order.h"
+#include "tools/byte_order.h"
 
 namespace tarnel {
 namespace {

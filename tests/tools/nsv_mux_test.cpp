@@ -1,11 +1,11 @@
-#include "nsv/nsv_mux.h"
+#include "tools/nsv_mux.h"
 
 #include <gtest/gtest.h>
 
 #include <list>
 
-#include "nsv/nsv_check.h"
 #include "nsv_test_bytes.h"
+#include "tools/nsv_check.h"
 
 namespace tarnel::test {
 namespace {

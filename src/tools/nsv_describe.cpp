@@ -1,5 +1,5 @@
 #include "config/strformat.h"
-#include "nsv/nsv_check.h"
+#include "tools/nsv_check.h"
 
 namespace tarnel {
 namespace {
@@ -18,7 +18,9 @@ std::string printable(std::string_view bytes) {
     return out;
 }
 
-const char* kind_name(NsvProblemKind kind) {
+}  // namespace
+
+const char* nsv_problem_name(NsvProblemKind kind) {
     switch (kind) {
         case NsvProblemKind::kBadHeaderSize:
             return "bad header size";
@@ -35,8 +37,6 @@ const char* kind_name(NsvProblemKind kind) {
     }
     return "problem";
 }
-
-}  // namespace
 
 std::string describe_nsv(const std::string& name, const NsvSummary& summary) {
     std::string out = "file: " + name + "\n";
@@ -69,7 +69,7 @@ std::string describe_nsv(const std::string& name, const NsvSummary& summary) {
     }
     out += strformat("problems: %zu\n", summary.problems.size());
     for (const NsvProblem& problem : summary.problems) {
-        out += strformat("problem: %s at offset %llu: %s\n", kind_name(problem.kind),
+        out += strformat("problem: %s at offset %llu: %s\n", nsv_problem_name(problem.kind),
                          static_cast<unsigned long long>(problem.offset), problem.detail.c_str());
     }
     return out;

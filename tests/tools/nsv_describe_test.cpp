@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "nsv/nsv_check.h"
 #include "nsv_test_bytes.h"
+#include "tools/nsv_check.h"
 
 namespace tarnel::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "nsv/byte_file.h"
+#include "tools/byte_file.h"
 
 #include <cstdio>
 

@@ -1,11 +1,11 @@
-#include "nsv/nsv_mux.h"
+#include "tools/nsv_mux.h"
 
 #include <limits>
 #include <numeric>
 
 #include "config/strformat.h"
-#include "nsv/byte_order.h"
 #include "nsv/nsv_frame_rate.h"
+#include "tools/byte_order.h"
 
 namespace tarnel {
 namespace {

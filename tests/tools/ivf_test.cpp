@@ -1,4 +1,4 @@
-#include "nsv/ivf.h"
+#include "tools/ivf.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "nsv/nsv_check.h"
+#include "tools/nsv_check.h"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +150,42 @@ TEST(NsvInspectTest, WalkStopsAtTheFirstBadStartAndNeverLoops) {
     EXPECT_EQ(summary.frames, 1u);
     ASSERT_EQ(summary.problems.size(), 1u);
     EXPECT_EQ(summary.problems[0].kind, NsvProblemKind::kUnrecognisedFrameStart);
+}
+
+// Seconds as the streaming reader sends them: ceil(rate) frames each, counted from the first rate.
+TEST(NsvInspectTest, SecondsAsTheReaderSendsThem) {
+    const std::string big = continuation_frame(std::string(93, 'v'), "");  // 100 bytes
+    const std::string small = continuation_frame("v", "");                 // 8 bytes
+    struct Case {
+        const char* name;
+        std::string bytes;
+        double rate;
+        uint64_t seconds;
+        uint64_t peak;
+        uint64_t total;
+    };
+    const std::string rate3 = sync_frame("", "", 3);  // 24 bytes
+    const Case cases[] = {
+        // 3 frames a second: [sync, big, big] [small, small, big] [small].
+        {"three a second", rate3 + big + big + small + small + big + small, 3.0, 3, 224, 348},
+        // 29.97 frames a second: 30 frames a second.
+        {"ntsc", sync_frame("", "", 0x81) + std::string(), 30000.0 / 1001, 1, 24, 24},
+        // The frames before the first rate all go into the first second.
+        {"rate from the second sync frame",
+         sync_frame("", "", 0x84) + big + big + rate3 + big + big + big, 3.0, 2, 300, 548},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const NsvSummary summary = inspect_nsv(c.bytes);
+        ASSERT_TRUE(summary.stream_frame_rate.has_value());
+        EXPECT_NEAR(*summary.stream_frame_rate, c.rate, 1e-9);
+        EXPECT_EQ(summary.seconds_sent, c.seconds);
+        EXPECT_EQ(summary.peak_second_bytes, c.peak);
+        EXPECT_EQ(summary.frame_bytes, c.total);
+    }
+    const NsvSummary unset = inspect_nsv(sync_frame("", "", 0) + big);
+    EXPECT_FALSE(unset.stream_frame_rate.has_value());
+    EXPECT_EQ(unset.seconds_sent, 1u);  // all at once
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "nsv/mp3_frames.h"
+#include "tools/mp3_frames.h"
 
 #include <gtest/gtest.h>
 
