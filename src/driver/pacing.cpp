@@ -1,6 +1,7 @@
 #include "driver/pacing.h"
 
 #include "config/signals.h"
+#include "driver/service_notify.h"
 
 namespace tarnel {
 
@@ -26,6 +27,7 @@ std::time_t wall_clock_second() {
 void wait_for_next_second(std::time_t second_start) {
     for (;;) {
         carry_out_signals();
+        notify_watchdog();
         const timespec now = wall_clock_now();
         if (now.tv_sec != second_start) {
             return;
@@ -41,6 +43,7 @@ void pause_handling_signals(std::chrono::milliseconds duration) {
     for (auto now = std::chrono::steady_clock::now(); now < end;
          now = std::chrono::steady_clock::now()) {
         carry_out_signals();
+        notify_watchdog();
         sleep_until_signal(end - now);
     }
     carry_out_signals();
