@@ -55,8 +55,8 @@ const char* state_name(RunState state) {
 }
 
 std::string status_summary(const RunStatus& status) {
-    const std::string last_error = status.last_error.empty() ? "" : "; last error: " +
-                                                                        status.last_error;
+    const std::string last_error =
+        status.last_error.empty() ? "" : "; last error: " + status.last_error;
     switch (status.state) {
         case RunState::kStarting:
             return "Starting";

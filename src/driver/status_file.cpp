@@ -43,8 +43,8 @@ std::string status_json(const RunStatus& status, std::time_t now) {
     json["server"] = text_or_null(status.server);
     json["port"] = status.port.empty() ? nlohmann::ordered_json(nullptr)
                                        : nlohmann::ordered_json(std::atoi(status.port.c_str()));
-    json["mount"] = status.mount ? nlohmann::ordered_json(*status.mount)
-                                 : nlohmann::ordered_json(nullptr);
+    json["mount"] =
+        status.mount ? nlohmann::ordered_json(*status.mount) : nlohmann::ordered_json(nullptr);
     json["connected_since"] = utc_time(status.connected_since);
     json["entry"] = text_or_null(status.entry);
     json["title"] = status.entry.empty() ? nlohmann::ordered_json(nullptr)
