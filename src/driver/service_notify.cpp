@@ -17,7 +17,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::chrono::microseconds kMostFrequentPing = std::chrono::seconds(1);
+// Pings are spaced by at least this much. Less than a second, so that a loop that calls once a
+// second (a wait per second streamed) pings every time and not every other time.
+constexpr std::chrono::microseconds kMostFrequentPing = std::chrono::milliseconds(500);
 
 // The socket to the service manager and what the environment asked for; one per process.
 class Notifier {

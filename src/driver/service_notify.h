@@ -16,8 +16,8 @@ bool service_notify_enabled();
 void notify_service(const std::string& message);
 
 // Sends "WATCHDOG=1" when the manager asked for keep-alive pings (WATCHDOG_USEC is set, and
-// WATCHDOG_PID, if set, is this process): at most once a second, and never less often than twice
-// per watchdog period when called often enough. Called from every wait of the program and after
+// WATCHDOG_PID, if set, is this process): at most twice a second, and at least twice per
+// watchdog period when called often enough. Called from every wait of the program and after
 // each second sent, and from nowhere else, so the pings stop when the program hangs.
 void notify_watchdog();
 
