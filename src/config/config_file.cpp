@@ -44,6 +44,7 @@ const Key kKeys[] = {
     {"IRC=", Rule::kText, &irc, nullptr},
     {"ICQ=", Rule::kText, &icq, nullptr},
     {"AIM=", Rule::kText, &aim, nullptr},
+    {"StatusFile=", Rule::kText, &status_file, nullptr},
 };
 
 struct ModeName {

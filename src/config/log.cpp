@@ -1,5 +1,9 @@
 #include "config/log.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <utility>
@@ -12,6 +16,7 @@ namespace tarnel {
 
 size_t last_length = 0;
 bool onscreen = false;
+bool journal_console = false;
 
 namespace {
 
@@ -39,6 +44,19 @@ void set_console(std::ostream* stream) {
 void reset_console_state() {
     last_length = 0;
     onscreen = false;
+    journal_console = false;
+}
+
+bool stdout_is_journal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat output {};
+    if (stream == nullptr || fstat(STDOUT_FILENO, &output) != 0) {
+        return false;
+    }
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    return std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == output.st_dev &&
+           inode == output.st_ino;
 }
 
 std::string time_stamp() {
@@ -61,7 +79,9 @@ void nsv_log(std::string message) {
         return;
     }
     const std::string stamp = time_stamp();
-    if (screenlog) {
+    if (screenlog && journal_console) {
+        console() << message << '\n' << std::flush;
+    } else if (screenlog) {
         std::ostream& out = console();
         if (!onscreen) {
             out << '\r';
@@ -84,7 +104,7 @@ void nsv_log(std::string message) {
 }
 
 void display(std::string status) {
-    if (!realtime) {
+    if (!realtime || journal_console) {
         return;
     }
     const std::string stamp = time_stamp();

@@ -12,11 +12,19 @@ namespace tarnel {
 extern size_t last_length;
 extern bool onscreen;
 
+// Set when standard output is the journal's stream (a service whose output goes to systemd's
+// journal): log lines are then echoed bare, without time stamp, carriage return or padding, and
+// the status line is not shown, since the journal stamps every line itself and keeps every byte.
+extern bool journal_console;
+
+// Whether standard output is the stream that JOURNAL_STREAM ("device:inode") names.
+bool stdout_is_journal();
+
 // "<%m/%d/%Y@%H:%M:%S> " for the current local time: 22 characters.
 std::string time_stamp();
 
 // A time-stamped line to the log file (unless logfile is "NULL") and, with screenlog on, to the
-// console, over whatever status line is on screen.
+// console, over whatever status line is on screen (or bare, to the journal).
 void nsv_log(std::string message);
 
 // While lines is set, nsv_log appends each message (without time stamp) to it and writes nothing
@@ -24,7 +32,8 @@ void nsv_log(std::string message);
 // must change no file. nullptr (the default) logs as usual.
 void set_log_capture(std::vector<std::string>* lines);
 
-// Rewrites the one-line console status display when realtime is on; never touches the log file.
+// Rewrites the one-line console status display when realtime is on (and the console is not the
+// journal); never touches the log file.
 void display(std::string status);
 
 // Where console output goes (standard output unless a test redirects it), and a reset of the

@@ -25,6 +25,7 @@ std::string url;
 std::string irc;
 std::string icq;
 std::string aim;
+std::string status_file;
 
 std::string config_file;
 
@@ -52,6 +53,7 @@ void reset_settings() {
     irc = "N/A";
     icq = "N/A";
     aim = "N/A";
+    status_file.clear();
     config_file = "tarnel.conf";
 }
 

@@ -29,6 +29,7 @@ extern std::string url;
 extern std::string irc;
 extern std::string icq;
 extern std::string aim;
+extern std::string status_file;  // path of the JSON status file; empty: none
 
 extern std::string config_file;
 
@@ -41,7 +42,8 @@ enum SubtitleMode {
     kSubtitleTag = 4
 };
 
-constexpr const char* kVersion = "1.0.0";
+// The project version of the build, so the program and its package always name the same one.
+constexpr const char* kVersion = TARNEL_VERSION;
 constexpr const char* kPlatform = "posix";
 constexpr const char* kHomePage = "https://example.org/tarnel";
 

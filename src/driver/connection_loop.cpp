@@ -4,9 +4,11 @@
 #include "config/settings.h"
 #include "config/signals.h"
 #include "config/strformat.h"
+#include "config/wall_clock.h"
 #include "driver/file_streamer.h"
 #include "driver/pacing.h"
 #include "driver/playlist_traversal.h"
+#include "driver/run_status.h"
 #include "driver/source_connection.h"
 #include "net/socket_exception.h"
 
@@ -31,6 +33,7 @@ void stream_playlist(DriverState& state, const ClientSocket& connection) {
         bool streamed = false;
         switch (select_entry(state)) {
             case Selection::kReloadFailed:
+                record_error(state.status, "Playlist (" + playlist + ") could not be loaded");
                 return;
             case Selection::kPlay:
                 streamed = stream_entry(state, connection);
@@ -43,40 +46,61 @@ void stream_playlist(DriverState& state, const ClientSocket& connection) {
             idle_selections = 0;
         } else if (++idle_selections >= playlist_pass_length()) {
             idle_selections = 0;
+            state.status.state = RunState::kIdle;
+            publish_status(state.status);
             pause_handling_signals(kIdlePassPause);
         }
     }
 }
 
-void count_down_to_reconnect() {
-    for (int n = kReconnectCountdown; n >= 1; --n) {
-        display(strformat("Waiting to reconnect [%d]", n));
+void count_down_to_reconnect(RunStatus& status) {
+    status.state = RunState::kWaitingToReconnect;
+    for (int n = kReconnectCountdown; n >= 0; --n) {
+        display(n > 0 ? strformat("Waiting to reconnect [%d]", n)
+                      : "Reconnecting to " + server + ":" + port);
+        status.countdown = n;
+        publish_status(status);
         pause_handling_signals(std::chrono::seconds(1));
     }
-    display("Reconnecting to " + server + ":" + port);
-    pause_handling_signals(std::chrono::seconds(1));
+}
+
+void start_connecting(RunStatus& status) {
+    status.state = RunState::kConnecting;
+    status.server = server;
+    status.port = port;
+    publish_status(status);
+}
+
+void connected(RunStatus& status) {
+    status.state = RunState::kStreaming;
+    status.connected_since = wall_clock_second();
+    publish_status(status);
 }
 
 }  // namespace
 
 int run_connection_loop(DriverState& state) {
     for (;;) {
+        start_connecting(state.status);
         try {
             const ClientSocket connection = open_source_connection();
+            connected(state.status);
             state.current_object = 0;
             stream_playlist(state, connection);
             return 0;  // a "#reload" marker failed: the run ends
         } catch (const SocketException& error) {
             state.file_title.clear();
             nsv_log("Error: " + error.text());
+            record_error(state.status, error.text());
         }
         if (!autoreconnect) {
             return 0;
         }
-        count_down_to_reconnect();
+        count_down_to_reconnect(state.status);
         if (!autoreconnect) {
             return 0;
         }
+        ++state.status.reconnections;
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "driver/run_status.h"
+
 namespace tarnel {
 
 // Values main keeps across files and source connections.
@@ -13,6 +15,7 @@ struct DriverState {
     std::string file_title;     // title and URL of the file that plays
     std::string file_url;
     int current_object = 0;  // object mode: index of the object being played
+    RunStatus status;        // what the status file and the service manager are shown
 
     // Keeps line in line_buffer (cut at 255 bytes) and returns it whole for logging.
     const std::string& remember(const std::string& line) {

@@ -11,6 +11,8 @@
 #include "config/wall_clock.h"
 #include "driver/pacing.h"
 #include "driver/playlist_traversal.h"
+#include "driver/run_status.h"
+#include "driver/service_notify.h"
 #include "driver/subtitle.h"
 #include "net/title_update.h"
 #include "nsv/nsv_format.h"
@@ -65,6 +67,17 @@ void choose_title(DriverState& state, NSVReader& reader, const std::string& name
     state.file_url = metadata_value(metadata, "URL=").value_or("");
 }
 
+// A second went out: the stream is alive, also when sending runs behind the clock and no wait
+// comes between two seconds.
+void count_second_sent(RunStatus& status, int bytes) {
+    status.state = RunState::kStreaming;
+    ++status.second;
+    ++status.seconds_sent;
+    status.bytes_sent += static_cast<uint64_t>(bytes);
+    publish_status(status);
+    notify_watchdog();
+}
+
 // Sends the file one second per cycle; returns true when any data was sent.
 bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& connection) {
     long start = 0;
@@ -116,6 +129,7 @@ bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& c
         } else {
             connection.swrite(buffer.data(), static_cast<size_t>(produced));
             sent = true;
+            count_second_sent(state.status, produced);
             if (static_cast<double>(frames) >= framerate) {
                 const std::time_t now = wall_clock_second();
                 display(state.remember(strformat("Video: %dkbps, %s %dx%d @%.2ffps, Audio: %s",
@@ -164,6 +178,10 @@ bool stream_entry(DriverState& state, const ClientSocket& connection) {
     const std::string name = base_name(state.current_entry);
     nsv_log("Opened " + name + " successfully!");
     choose_title(state, reader, name);
+    state.status.entry = state.current_entry;
+    state.status.title = state.file_title;
+    state.status.second = 0;
+    publish_status(state.status);
     update_title(state.file_title, state.file_url);
     const bool sent = stream_seconds(state, reader, connection);
     advance_after_file(state);

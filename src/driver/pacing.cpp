@@ -2,6 +2,7 @@
 
 #include "config/signals.h"
 #include "config/wall_clock.h"
+#include "driver/service_notify.h"
 
 namespace tarnel {
 
@@ -17,6 +18,7 @@ constexpr std::chrono::milliseconds kFinalStretch{10};
 void wait_for_next_second(std::time_t second_start) {
     for (;;) {
         carry_out_signals();
+        notify_watchdog();
         const timespec now = wall_clock_now();
         if (now.tv_sec != second_start) {
             return;
@@ -32,6 +34,7 @@ void pause_handling_signals(std::chrono::milliseconds duration) {
     for (auto now = std::chrono::steady_clock::now(); now < end;
          now = std::chrono::steady_clock::now()) {
         carry_out_signals();
+        notify_watchdog();
         sleep_until_signal(end - now);
     }
     carry_out_signals();

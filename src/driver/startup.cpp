@@ -14,6 +14,8 @@
 #include "config/strformat.h"
 #include "driver/connection_loop.h"
 #include "driver/driver_state.h"
+#include "driver/run_status.h"
+#include "driver/service_notify.h"
 
 namespace tarnel {
 
@@ -34,10 +36,33 @@ void print_help(std::ostream& out) {
         << '\n'
         << "Usage: tarnel [tarnel.conf]\n"
         << "       tarnel [--help]\n"
+        << "       tarnel --version\n"
         << '\n';
 }
 
+void print_version(std::ostream& out) {
+    out << "tarnel " << kVersion << '\n';
+}
+
+namespace {
+
+// The end of the run: the status shows it stopped, after the failure given (if any).
+int stop(DriverState& state, const std::string& failure = "") {
+    if (!failure.empty()) {
+        record_error(state.status, failure);
+    }
+    state.status.state = RunState::kStopped;
+    publish_status(state.status);
+    return 0;
+}
+
+}  // namespace
+
 int run(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        print_version(std::cout);
+        return 0;
+    }
     install_signal_handlers();
     print_banner(std::cout);
     if (argc > 1) {
@@ -49,19 +74,24 @@ int run(int argc, char** argv) {
     }
     std::cout << std::flush;
 
+    journal_console = stdout_is_journal();
     load_config();
     DriverState state;
     nsv_log("Source Program Started...");
     nsv_log(state.remember(strformat("pid: %d", static_cast<int>(getpid()))));
+    publish_status(state.status);
     if (!load_playlist()) {
         nsv_log("FATAL ERROR: Playlist (" + playlist + ") could not be loaded!!; exiting");
-        return 0;
+        return stop(state, "Playlist (" + playlist + ") could not be loaded");
     }
     nsv_log("Connecting to " + server + ":" + port);
+    notify_service("READY=1");
     try {
-        return run_connection_loop(state);
+        run_connection_loop(state);
+        return stop(state);
     } catch (const EndOfRun&) {
-        return 0;  // a playlist reload requested by signal failed; the fatal line is logged
+        // A playlist reload requested by signal failed; the fatal line is logged.
+        return stop(state, "Playlist (" + playlist + ") could not be loaded");
     }
 }
 

@@ -55,6 +55,8 @@ TEST_F(ConfigFileTest, TextValuesAreTakenAfterTheKeyUntrimmed) {
         {"IRC=#chan", &irc, "#chan"},
         {"ICQ=123", &icq, "123"},
         {"AIM=", &aim, ""},
+        {"StatusFile=/run/tarnel/Station/status.json", &status_file,
+         "/run/tarnel/Station/status.json"},
     };
     for (const ValueCase& c : cases) {
         reset_settings();

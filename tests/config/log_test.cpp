@@ -1,9 +1,12 @@
 #include "config/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "config/settings.h"
 #include "support/console_capture.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace tarnel::test {
@@ -48,6 +51,35 @@ TEST_F(LogTest, ConsoleSequenceOfStatusAndLogLinesBlanksLeftovers) {
                   std::string(8, ' '));
     EXPECT_EQ(last_length, 2u);
     EXPECT_FALSE(onscreen);
+}
+
+TEST_F(LogTest, TheJournalGetsBareLinesAndNoStatusLine) {
+    journal_console = true;
+    display("Video: 300kbps");
+    nsv_log("a longer message");
+    nsv_log("tiny");
+    display("status");
+    EXPECT_EQ(capture_.text(), "a longer message\ntiny\n");
+    EXPECT_EQ(without_stamps(read_file(logfile)), "a longer message\ntiny\n");  // file unchanged
+    EXPECT_TRUE(is_stamped_lines(read_file(logfile)));
+}
+
+TEST_F(LogTest, TheJournalIsRecognisedByTheDeviceAndInodeOfStandardOutput) {
+    struct stat output {};
+    ASSERT_EQ(fstat(STDOUT_FILENO, &output), 0);
+    const std::string own = std::to_string(output.st_dev) + ":" + std::to_string(output.st_ino);
+    const std::pair<std::string, bool> cases[] = {
+        {own, true},
+        {std::to_string(output.st_dev) + ":" + std::to_string(output.st_ino + 1), false},
+        {"", false},
+        {"garbage", false},
+    };
+    for (const auto& [value, expected] : cases) {
+        const ScopedEnvironment stream("JOURNAL_STREAM", value);
+        EXPECT_EQ(stdout_is_journal(), expected) << value;
+    }
+    unsetenv("JOURNAL_STREAM");
+    EXPECT_FALSE(stdout_is_journal());
 }
 
 TEST_F(LogTest, LogFileGetsStampedLinesAndNeverStatusLines) {

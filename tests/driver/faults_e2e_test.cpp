@@ -212,9 +212,12 @@ TEST(FileFaultsEndToEndTest, ADeletedLogFileIsCreatedAgainByTheNextLine) {
     ASSERT_TRUE(run.wait_for_log("Opened a.nsv", seconds(10)));
     ASSERT_EQ(std::remove(run.dir().file("tarnel.log").c_str()), 0);
     ASSERT_TRUE(run.wait_for_log("Opened a.nsv", seconds(10))) << "no new log lines";
+    // The pass whose line was just logged is sent after the line.
+    const std::string wire = wire_of(file);
+    EXPECT_TRUE(
+        wait_until([&] { return server.stream_bytes(0).size() >= 2 * wire.size(); }, 10000));
     EXPECT_TRUE(run.process().running());
     run.process().kill();
-    const std::string wire = wire_of(file);
     EXPECT_EQ(server.stream_bytes(0).substr(0, 2 * wire.size()), repeated(wire, 2));
 }
 
@@ -357,10 +360,13 @@ TEST_P(ReloadJunkEndToEndTest, StreamingGoesOnAndMemoryStaysBounded) {
     // a.nsv is played again after the reloads.
     const size_t opened = count_of(run.log(), "Opened a.nsv");
     ASSERT_TRUE(run.wait_for_log("Opened a.nsv", seconds(20), opened + 1)) << GetParam().name;
+    // The pass whose line was just logged is sent after the line.
+    const std::string wire = wire_of(file);
+    EXPECT_TRUE(
+        wait_until([&] { return server.stream_bytes(0).size() >= 2 * wire.size(); }, 10000));
     EXPECT_TRUE(run.process().running());
     EXPECT_LT(process_stats(run.process().pid()).peak_rss_kb, kMemoryBoundKb);
     run.process().kill();
-    const std::string wire = wire_of(file);
     EXPECT_EQ(server.stream_bytes(0).substr(0, 2 * wire.size()), repeated(wire, 2));
     EXPECT_EQ(server.connection_count(), 1u);
 }

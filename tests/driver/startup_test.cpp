@@ -61,6 +61,18 @@ TEST_F(StartupRunTest, HelpIsASubstringTestAndTouchesNothing) {
     }
 }
 
+TEST_F(StartupRunTest, VersionIsOneLineAndOnlyTheExactArgument) {
+    dir_.write("tarnel.conf", "LogFile=tarnel.log\n");
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(output(), "tarnel " TARNEL_VERSION "\n");
+    EXPECT_FALSE(file_exists(dir_.file("tarnel.log")));
+
+    // Any other argument names the configuration file, as before.
+    dir_.write("my--version.conf", "LogFile=tarnel.log\nPlaylist=gone.plo\n");
+    EXPECT_EQ(run({"my--version.conf"}), 0);
+    EXPECT_NE(log().find("Configuration file loaded from 'my--version.conf'"), std::string::npos);
+}
+
 TEST_F(StartupRunTest, MissingPlaylistIsFatalWithStatusZero) {
     dir_.write("station.conf", "Playlist=gone.plo\nRealTime=no\n");
     EXPECT_EQ(run({"station.conf", "second-argument-ignored"}), 0);

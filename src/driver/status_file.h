@@ -1,0 +1,28 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "driver/run_status.h"
+
+namespace tarnel {
+
+// The status file's text: one JSON object with the version, the process id, the state, the
+// server, the entry, the counters, the last error and the time of this update (now). Times are
+// UTC in ISO 8601 ("2024-05-01T12:00:00Z"); values not known yet are null. Bytes of a title that
+// are not UTF-8 are replaced by U+FFFD, so the text is always valid JSON.
+std::string status_json(const RunStatus& status, std::time_t now);
+
+// Replaces the file at path with text so that a reader sees either the old or the new file, never
+// a part: the text goes to path + ".tmp", which is then renamed over path. Returns an empty
+// string, or the reason it failed (the temporary file is then removed).
+std::string replace_file(const std::string& path, const std::string& text);
+
+// Writes the status file named by the StatusFile setting. A failure is logged once, and again
+// only after a write has succeeded or the path has changed; it never stops the program.
+void write_status_file(const RunStatus& status, std::time_t now);
+
+// Forgets a logged failure (tests).
+void reset_status_file();
+
+}  // namespace tarnel

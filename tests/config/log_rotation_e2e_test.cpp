@@ -1,0 +1,105 @@
+// The example logrotate configuration against the real program: the log file is renamed while
+// lines are being written, and every line turns up whole in exactly one of the files.
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <regex>
+
+#include "support/console_capture.h"
+#include "support/loopback_server.h"
+#include "support/nsv_writer.h"
+#include "support/tarnel_run.h"
+
+namespace tarnel::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr const char* kLogrotate = "/usr/sbin/logrotate";
+
+// The example, for the log file at path. Its "su" line names the current user and group when
+// running as root, and goes when not (logrotate can only switch users as root).
+std::string logrotate_config(const std::string& path) {
+    std::string config = read_file(std::string(TARNEL_SOURCE_DIR) + "/examples/logrotate");
+    config = std::regex_replace(config, std::regex("/var/log/tarnel/\\*\\.log"), path);
+    std::string su;
+    if (geteuid() == 0) {
+        su = std::string("    su ") + getpwuid(geteuid())->pw_name + " " +
+             getgrgid(getegid())->gr_name + "\n";
+    }
+    return std::regex_replace(config, std::regex(" *su tarnel tarnel\n"), su);
+}
+
+std::string decompressed(const TempDir& dir, const std::string& path) {
+    EXPECT_EQ(run_program("/bin/gzip", {"-dc", path}, dir.path(), dir.file("gunzip.txt")), 0)
+        << path;
+    return read_file(dir.file("gunzip.txt"));
+}
+
+TEST(LogRotationEndToEndTest, TheExampleRenamesTheLogWhileItIsWrittenAndNoLineIsLost) {
+    if (access(kLogrotate, X_OK) != 0) {
+        GTEST_SKIP() << "logrotate is not installed (scripts/install-deps installs it)";
+    }
+    LoopbackServer server;
+    TarnelRun run(server);
+    run.configure("RealTime=no\n");  // the console then holds exactly the log lines
+    NsvWriter clip;
+    clip.file_header("TITLE='Clip'").frames(30 * 60, 0x1E, 200, 40, 30);
+    clip.write(run.dir().file("clip.nsv"));
+    run.playlist("#Mode=basic\nclip.nsv\n");
+    const std::string config =
+        run.dir().write("logrotate.conf", logrotate_config(run.dir().file("tarnel.log")));
+    run.start();
+    ASSERT_TRUE(run.wait_for_log("Title Updated", milliseconds(10000))) << run.log();
+
+    // Each SIGWINCH writes two lines (the signal and the reload); a burst of them runs while
+    // logrotate renames the file, four times.
+    constexpr int kRotations = 4;
+    for (int rotation = 0; rotation < kRotations; ++rotation) {
+        for (int i = 0; i < 40; ++i) {
+            run.process().signal(SIGWINCH);
+            sleep_ms(3);
+        }
+        const std::string output = run.dir().file("logrotate.txt");
+        ASSERT_EQ(run_program(kLogrotate, {"-f", "-s", run.dir().file("state"), config},
+                              run.dir().path(), output),
+                  0)
+            << read_file(output);
+        for (int i = 0; i < 40; ++i) {
+            run.process().signal(SIGWINCH);
+            sleep_ms(3);
+        }
+    }
+    sleep_ms(1000);  // the last lines are written
+    ASSERT_TRUE(run.process().running());
+    run.process().kill();
+
+    // The files from the oldest to the newest: compressed ones, the newest old one kept plain
+    // (delaycompress), and the one the program made after the last rename.
+    std::string logged;
+    for (int n = kRotations; n >= 2; --n) {
+        const std::string old = run.dir().file("tarnel.log." + std::to_string(n) + ".gz");
+        ASSERT_TRUE(file_exists(old)) << old;
+        logged += decompressed(run.dir(), old);
+    }
+    ASSERT_TRUE(file_exists(run.dir().file("tarnel.log.1")));
+    logged += read_file(run.dir().file("tarnel.log.1"));
+    logged += read_file(run.dir().file("tarnel.log"));
+    EXPECT_TRUE(is_stamped_lines(logged));
+
+    // The console echoed every log line as it was written.
+    std::string console = run.console();
+    console = console.substr(console.find("\n\n") + 2);  // after the banner
+    console.erase(std::remove(console.begin(), console.end(), '\r'), console.end());
+    const std::string expected = without_padding(without_stamps(console));
+    EXPECT_EQ(without_stamps(logged), expected);
+    EXPECT_GE(count_of(expected, "SIGWINCH recieved"), 40u * kRotations);
+}
+
+}  // namespace
+}  // namespace tarnel::test

@@ -1,0 +1,166 @@
+#include "driver/status_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "config/settings.h"
+#include "support/console_capture.h"
+#include "support/temp_dir.h"
+
+namespace tarnel::test {
+namespace {
+
+using nlohmann::json;
+
+constexpr std::time_t kNoon = 1714564800;  // 2024-05-01T12:00:00Z
+
+RunStatus streaming_status() {
+    RunStatus status;
+    status.state = RunState::kStreaming;
+    status.server = "radio.example";
+    status.port = "8000";
+    status.connected_since = kNoon - 90;
+    status.entry = "media/news.nsv";
+    status.title = "News \"at noon\"";
+    status.second = 42;
+    status.bytes_sent = 5000000000ULL;  // beyond 32 bits
+    status.seconds_sent = 3600;
+    status.reconnections = 2;
+    status.last_error = "Could not write to socket.";
+    status.last_error_time = kNoon - 120;
+    return status;
+}
+
+TEST(StatusJsonTest, HoldsEveryFieldWithItsValue) {
+    const json parsed = json::parse(status_json(streaming_status(), kNoon));
+    EXPECT_EQ(parsed, json::parse(R"({
+        "version": ")" + std::string(kVersion) +
+                                  R"(",
+        "pid": )" + std::to_string(getpid()) +
+                                  R"(,
+        "state": "streaming",
+        "server": "radio.example",
+        "port": 8000,
+        "mount": null,
+        "connected_since": "2024-05-01T11:58:30Z",
+        "entry": "media/news.nsv",
+        "title": "News \"at noon\"",
+        "second": 42,
+        "bytes_sent": 5000000000,
+        "seconds_sent": 3600,
+        "reconnections": 2,
+        "last_error": "Could not write to socket.",
+        "last_error_time": "2024-05-01T11:58:00Z",
+        "updated": "2024-05-01T12:00:00Z"})"));
+}
+
+TEST(StatusJsonTest, ValuesNotKnownYetAreNull) {
+    const json parsed = json::parse(status_json(RunStatus{}, kNoon));
+    EXPECT_EQ(parsed["state"], "starting");
+    for (const char* field : {"server", "port", "mount", "connected_since", "entry", "title",
+                              "last_error", "last_error_time"}) {
+        EXPECT_TRUE(parsed[field].is_null()) << field;
+    }
+    EXPECT_EQ(parsed["second"], 0);
+    EXPECT_EQ(parsed["reconnections"], 0);
+}
+
+TEST(StatusJsonTest, TitlesOfAnyBytesGiveValidJson) {
+    RunStatus status = streaming_status();
+    status.title = "Caf\xe9 \x01\x1f\\ \xff\xfe end";  // Latin-1, controls
+    status.entry = "caf\xc3\xa9.nsv";                  // UTF-8 stays as it is
+    const json parsed = json::parse(status_json(status, kNoon));
+    EXPECT_EQ(parsed["title"], "Caf\xef\xbf\xbd \x01\x1f\\ \xef\xbf\xbd\xef\xbf\xbd end");
+    EXPECT_EQ(parsed["entry"], "caf\xc3\xa9.nsv");
+}
+
+TEST(StatusJsonTest, EveryStateHasItsName) {
+    const std::pair<RunState, const char*> names[] = {
+        {RunState::kStarting, "starting"},
+        {RunState::kConnecting, "connecting"},
+        {RunState::kStreaming, "streaming"},
+        {RunState::kWaitingToReconnect, "waiting to reconnect"},
+        {RunState::kIdle, "idle"},
+        {RunState::kStopped, "stopped"},
+    };
+    for (const auto& [state, name] : names) {
+        RunStatus status;
+        status.state = state;
+        EXPECT_EQ(json::parse(status_json(status, kNoon))["state"], name);
+    }
+}
+
+TEST(ReplaceFileTest, ReplacesTheWholeFileAndLeavesNoTemporary) {
+    const TempDir dir;
+    const std::string path = dir.write("status.json", "an older and much longer text\n");
+    EXPECT_EQ(replace_file(path, "new\n"), "");
+    EXPECT_EQ(read_file(path), "new\n");
+    EXPECT_FALSE(file_exists(path + ".tmp"));
+}
+
+TEST(ReplaceFileTest, AMissingDirectoryIsAReasonNotAFile) {
+    const TempDir dir;
+    const std::string path = dir.file("missing/status.json");
+    EXPECT_EQ(replace_file(path, "x"), "No such file or directory");
+    EXPECT_FALSE(file_exists(path));
+}
+
+TEST(ReplaceFileTest, AFullDiskKeepsTheOldFileAndRemovesTheTemporary) {
+    if (access("/dev/full", W_OK) != 0) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    const TempDir dir;
+    // The temporary name of "full" is a link to /dev/full: every write fails with ENOSPC.
+    const std::string path = dir.write("status.json", "old\n");
+    ASSERT_EQ(symlink("/dev/full", (path + ".tmp").c_str()), 0);
+    EXPECT_EQ(replace_file(path, std::string(100000, 'x')), "No space left on device");
+    EXPECT_EQ(read_file(path), "old\n");
+    EXPECT_FALSE(file_exists(path + ".tmp"));
+}
+
+class WriteStatusFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_settings();
+        reset_status_file();
+        logfile = dir_.file("tarnel.log");
+        screenlog = false;
+    }
+    void TearDown() override {
+        reset_settings();
+        reset_status_file();
+    }
+    std::string log() const { return without_stamps(read_file(dir_.file("tarnel.log"))); }
+
+    TempDir dir_;
+};
+
+TEST_F(WriteStatusFileTest, AFailureIsLoggedOnceUntilAWriteSucceedsOrThePathChanges) {
+    status_file = dir_.file("missing/status.json");
+    const std::string failure =
+        "Warning: could not write the status file " + status_file + ": No such file or directory\n";
+    for (int i = 0; i < 3; ++i) {
+        write_status_file(RunStatus{}, kNoon);
+    }
+    EXPECT_EQ(log(), failure);
+
+    ASSERT_EQ(mkdir(dir_.file("missing").c_str(), 0755), 0);
+    write_status_file(RunStatus{}, kNoon);
+    EXPECT_TRUE(file_exists(status_file));
+    ASSERT_EQ(unlink(status_file.c_str()), 0);
+    ASSERT_EQ(rmdir(dir_.file("missing").c_str()), 0);
+    write_status_file(RunStatus{}, kNoon);  // failing again after a success: logged again
+    EXPECT_EQ(log(), failure + failure);
+
+    status_file = dir_.file("other/status.json");
+    write_status_file(RunStatus{}, kNoon);
+    write_status_file(RunStatus{}, kNoon);
+    EXPECT_EQ(log(), failure + failure + "Warning: could not write the status file " + status_file +
+                         ": No such file or directory\n");
+}
+
+}  // namespace
+}  // namespace tarnel::test

@@ -1,0 +1,178 @@
+// The Debian package on this machine: installed with apt-get, its program run and streaming to
+// the loopback server, its manual page found, its unit accepted by systemd, and removed again
+// leaving nothing but the operator's configuration. The package is the one scripts/package
+// built, named by TARNEL_PACKAGE (scripts/test sets it); without it, as a user other than root or
+// without apt-get, the test is skipped. It changes the machine, and puts everything back.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/loopback_server.h"
+#include "support/nsv_expected.h"
+#include "support/nsv_writer.h"
+#include "support/process.h"
+#include "support/scoped_environment.h"
+#include "support/temp_dir.h"
+
+namespace tarnel::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct Result {
+    int status;
+    std::string output;
+};
+
+Result run(const std::string& program, const std::vector<std::string>& args,
+           int timeout_ms = 180000) {
+    const TempDir dir;
+    const int status = run_program(program, args, dir.path(), dir.file("out.txt"), timeout_ms);
+    return {status, read_file(dir.file("out.txt"))};
+}
+
+bool package_installed() {
+    const Result status = run("/usr/bin/dpkg-query", {"-W", "-f=${Status}", "tarnel"});
+    return status.output.find("installed") != std::string::npos &&
+           status.output.find("not-installed") == std::string::npos;
+}
+
+bool user_exists(const std::string& name) {
+    return run("/usr/bin/getent", {"passwd", name}).status == 0;
+}
+
+// What an operator keeps in the configuration directory: removing the package leaves it.
+const char* const kStationConfig = "/etc/tarnel/tarnel-package-test.conf";
+
+// apt-get waits for a dpkg lock held by another installation instead of failing.
+const std::vector<std::string> kAptOptions = {"-y", "-q", "-o", "DPkg::Lock::Timeout=300"};
+
+// Removes what the test installed, whatever step failed: the package, the operator's file the
+// test wrote, and the system user if the package made it.
+class MachineRestorer {
+  public:
+    explicit MachineRestorer(bool user_existed) : user_existed_(user_existed) {}
+    ~MachineRestorer() {
+        std::error_code ignored;
+        std::filesystem::remove(kStationConfig, ignored);
+        if (package_installed()) {
+            std::vector<std::string> args = kAptOptions;
+            args.insert(args.end(), {"purge", "tarnel"});
+            run("/usr/bin/apt-get", args);
+        }
+        run("/usr/bin/dpkg", {"--purge", "tarnel"});
+        std::filesystem::remove("/etc/tarnel", ignored);  // only when empty
+        if (!user_existed_ && user_exists("tarnel")) {
+            run("/usr/sbin/userdel", {"tarnel"});
+            run("/usr/sbin/groupdel", {"tarnel"});
+        }
+    }
+    MachineRestorer(const MachineRestorer&) = delete;
+    MachineRestorer& operator=(const MachineRestorer&) = delete;
+
+  private:
+    bool user_existed_;
+};
+
+// Streams a 3-second clip to the loopback server with the installed program and compares what
+// arrived with the clip.
+void stream_with_installed_program() {
+    LoopbackServer server;
+    const TempDir dir;
+    NsvWriter clip;
+    clip.file_header("TITLE='Installed'").frames(90, 0x1E, 200, 40, 30);
+    clip.write(dir.file("clip.nsv"));
+    dir.write("list.plo", "#Mode=basic\nclip.nsv\n");
+    dir.write("tarnel.conf", "Server=127.0.0.1\nPort=" + server.port_text() +
+                                 "\nPlaylist=list.plo\nLogFile=tarnel.log\nRealTime=no\n");
+    Process tarnel("/usr/bin/tarnel", {"tarnel.conf"}, dir.path(), dir.file("console.txt"));
+    NsvProcessState state;
+    const std::string wire = expected_stream(clip.bytes(), {}, state).wire();
+    ASSERT_TRUE(server.wait_for_connections(1, milliseconds(10000)))
+        << read_file(dir.file("tarnel.log"));
+    const size_t headers = server.bytes(0).size() - server.stream_bytes(0).size();
+    EXPECT_TRUE(server.wait_for_bytes(0, headers + wire.size(), milliseconds(10000)));
+    tarnel.kill();
+    EXPECT_EQ(server.stream_bytes(0).substr(0, wire.size()), wire);
+    EXPECT_NE(read_file(dir.file("tarnel.log")).find("Opened clip.nsv successfully!"),
+              std::string::npos);
+}
+
+TEST(InstalledPackageTest, InstallsRunsStreamsAndRemovesCleanly) {
+    const char* package = std::getenv("TARNEL_PACKAGE");
+    if (package == nullptr || !file_exists(package)) {
+        GTEST_SKIP() << "no package to install (scripts/package builds it; set TARNEL_PACKAGE)";
+    }
+    if (geteuid() != 0 || access("/usr/bin/apt-get", X_OK) != 0) {
+        GTEST_SKIP() << "installing a package needs root and apt-get";
+    }
+    if (package_installed()) {
+        GTEST_SKIP() << "the package is installed already; the test leaves it alone";
+    }
+    const MachineRestorer restorer(user_exists("tarnel"));
+    const ScopedEnvironment frontend("DEBIAN_FRONTEND", "noninteractive");
+
+    // Minimal images may keep manual pages out (a path-exclude in /etc/dpkg/dpkg.cfg.d); the
+    // package's own pages are let in again for this installation.
+    std::vector<std::string> install = kAptOptions;
+    install.insert(install.end(),
+                   {"-o", "DPkg::Options::=--path-include=/usr/share/man/man*/tarnel*", "install",
+                    "--no-install-recommends", std::filesystem::absolute(package).string()});
+    const Result installed = run("/usr/bin/apt-get", install);
+    ASSERT_EQ(installed.status, 0) << installed.output;
+    ASSERT_TRUE(package_installed());
+    const Result listed = run("/usr/bin/dpkg", {"-L", "tarnel"});
+
+    const Result version = run("/usr/bin/tarnel", {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "tarnel " TARNEL_VERSION "\n");
+
+    for (const auto& [section, page] : {std::pair<const char*, const char*>{"1", "tarnel"},
+                                        {"5", "tarnel.conf"},
+                                        {"1", "tarnel-nsv"}}) {
+        const Result found = run("/usr/bin/man", {"-w", section, page});
+        EXPECT_EQ(found.status, 0) << page << ": " << found.output;
+        EXPECT_EQ(found.output, std::string("/usr/share/man/man") + section + "/" + page + "." +
+                                    section + ".gz\n");
+    }
+
+    const Result verified =
+        run("/usr/bin/systemd-analyze", {"verify", "/usr/lib/systemd/system/tarnel@.service"});
+    EXPECT_EQ(verified.status, 0) << verified.output;
+    EXPECT_EQ(verified.output, "");
+
+    EXPECT_TRUE(user_exists("tarnel"));
+    struct stat config_dir {};
+    EXPECT_EQ(stat("/etc/tarnel", &config_dir), 0);
+
+    stream_with_installed_program();
+
+    // Removing the package keeps the operator's configuration, and nothing else.
+    std::ofstream(kStationConfig) << "Server=127.0.0.1\n";
+    std::vector<std::string> remove = kAptOptions;
+    remove.insert(remove.end(), {"remove", "tarnel"});
+    const Result removed = run("/usr/bin/apt-get", remove);
+    ASSERT_EQ(removed.status, 0) << removed.output;
+    EXPECT_FALSE(package_installed());
+    EXPECT_TRUE(file_exists(kStationConfig));
+    std::istringstream paths(listed.output);
+    for (std::string path; std::getline(paths, path);) {
+        struct stat left {};
+        const bool exists = lstat(path.c_str(), &left) == 0;
+        if (path == "/etc/tarnel") {
+            EXPECT_TRUE(exists) << "the directory that holds the configuration";
+        } else if (exists && !S_ISDIR(left.st_mode)) {
+            ADD_FAILURE() << path << " is left behind";
+        } else if (exists && path.find("tarnel") != std::string::npos) {
+            ADD_FAILURE() << "the directory " << path << " is left behind";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarnel::test

@@ -1,0 +1,167 @@
+// The manual pages: they render without a warning, and name the same settings with the same
+// defaults as the README, all of them keys the program knows.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "config/config_file.h"
+#include "config/settings.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace tarnel::test {
+namespace {
+
+const char* const kPages[] = {"tarnel.1", "tarnel.conf.5", "tarnel-nsv.1"};
+
+std::string page_path(const std::string& page) {
+    return std::string(TARNEL_MAN_DIR) + "/" + page;
+}
+
+bool have(const std::string& program) {
+    const TempDir dir;
+    return run_program("/bin/sh", {"-c", "command -v " + program}, dir.path(),
+                       dir.file("out.txt")) == 0;
+}
+
+// Runs a checker over a page; returns what it printed (warnings), or the failure.
+std::string check_output(const std::string& program, std::vector<std::string> args,
+                         const std::string& page) {
+    const TempDir dir;
+    args.push_back(page_path(page));
+    const int status = run_program(program, args, dir.path(), dir.file("out.txt"));
+    const std::string output = read_file(dir.file("out.txt"));
+    return status == 0 ? output : "exit status " + std::to_string(status) + ": " + output;
+}
+
+TEST(ManPagesTest, RenderWithoutWarnings) {
+    for (const char* page : kPages) {
+        ASSERT_TRUE(file_exists(page_path(page))) << page;
+        EXPECT_EQ(check_output("/usr/bin/groff", {"-man", "-ww", "-z"}, page), "") << page;
+        if (have("mandoc")) {
+            EXPECT_EQ(check_output("/usr/bin/mandoc", {"-T", "lint", "-W", "warning"}, page), "")
+                << page;
+        }
+    }
+}
+
+// A default, lower-cased, without quotes, brackets and a final full stop, and cut at the first
+// comma or colon before a space ("(empty: none)" and "empty, no status file" are both "empty").
+std::string plain_default(const std::string& text) {
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c == ',' || c == ':') && (i + 1 == text.size() || text[i + 1] == ' ')) {
+            break;
+        }
+        if (c != '`' && c != '"' && c != '(' && c != ')') {
+            plain += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    while (!plain.empty() && (plain.back() == '.' || plain.back() == ' ')) {
+        plain.pop_back();
+    }
+    while (!plain.empty() && plain.front() == ' ') {
+        plain.erase(0, 1);
+    }
+    return plain;
+}
+
+std::vector<std::string> keys_in(const std::string& text) {
+    std::vector<std::string> keys;
+    const std::regex key("([A-Z][A-Za-z]*=)");
+    for (std::sregex_iterator it(text.begin(), text.end(), key), end; it != end; ++it) {
+        keys.push_back((*it)[1]);
+    }
+    return keys;
+}
+
+// The README's configuration table: key -> default.
+std::map<std::string, std::string> readme_settings() {
+    std::istringstream lines(read_file(std::string(TARNEL_SOURCE_DIR) + "/README.md"));
+    std::map<std::string, std::string> settings;
+    bool in_table = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("| Key | Default | Meaning |", 0) == 0) {
+            in_table = true;
+            continue;
+        }
+        if (in_table && line.rfind("| `", 0) != 0) {
+            if (!settings.empty()) {
+                break;
+            }
+            continue;
+        }
+        if (in_table) {
+            const size_t second = line.find('|', 1);
+            const size_t third = line.find('|', second + 1);
+            for (const std::string& key : keys_in(line.substr(1, second - 1))) {
+                settings[key] = plain_default(line.substr(second + 1, third - second - 1));
+            }
+        }
+    }
+    return settings;
+}
+
+// The Settings section of tarnel.conf(5): key -> default.
+std::map<std::string, std::string> manual_settings() {
+    std::istringstream lines(read_file(page_path("tarnel.conf.5")));
+    std::map<std::string, std::string> settings;
+    std::vector<std::string> keys;
+    bool in_section = false;
+    bool key_line = false;
+    bool default_follows = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == ".SS Settings") {
+            in_section = true;
+        } else if (in_section && line.rfind(".SH", 0) == 0) {
+            break;
+        } else if (in_section && line == ".TP") {
+            key_line = true;
+        } else if (key_line) {
+            keys = keys_in(line);
+            key_line = false;
+        } else if (default_follows || line.rfind("Default:", 0) == 0) {
+            const std::string value = default_follows
+                                          ? std::regex_replace(line, std::regex("^\\.B[IR]? "), "")
+                                          : line.substr(8);
+            default_follows = plain_default(value).empty();
+            if (!default_follows) {
+                for (const std::string& key : keys) {
+                    settings[key] = plain_default(value);
+                }
+            }
+        }
+    }
+    return settings;
+}
+
+TEST(ManPagesTest, TheConfigurationPageAndTheReadmeNameTheSameSettingsAndDefaults) {
+    const std::map<std::string, std::string> readme = readme_settings();
+    ASSERT_GE(readme.size(), 20u);  // the table was found
+    EXPECT_EQ(manual_settings(), readme);
+    for (const auto& [key, value] : readme) {
+        EXPECT_TRUE(apply_config_line(key + "x")) << key << " is no key of the program";
+    }
+    reset_settings();
+}
+
+TEST(ManPagesTest, TheProgramPageNamesTheSignalsAndOptionsOfTheReadme) {
+    const std::string readme = read_file(std::string(TARNEL_SOURCE_DIR) + "/README.md");
+    const std::string page = read_file(page_path("tarnel.1"));
+    for (const char* signal : {"SIGHUP", "SIGUSR1", "SIGUSR2", "SIGWINCH"}) {
+        EXPECT_NE(readme.find(std::string("| `") + signal + "` |"), std::string::npos) << signal;
+        EXPECT_NE(page.find(std::string(".B ") + signal + "\n"), std::string::npos) << signal;
+    }
+    for (const char* option : {"\\-\\-help", "\\-\\-version"}) {
+        EXPECT_NE(page.find(std::string(".B ") + option + "\n"), std::string::npos) << option;
+    }
+    EXPECT_NE(page.find("\"Tarnel " + std::string(kVersion) + "\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarnel::test
