@@ -2,11 +2,11 @@
 
 #include <cmath>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "config/playlist.h"
 #include "config/strformat.h"
-#include "tools/json_writer.h"
 
 namespace tarnel {
 namespace {
@@ -180,57 +180,63 @@ std::string summary_line(const StationReport& report, bool strict) {
                      plural(warnings, "warning", "warnings").c_str(), verdict.c_str());
 }
 
-void json_media(JsonWriter& json, const MediaFacts& media) {
-    const NsvSummary& nsv = media.nsv;
-    json.begin_object().key("entry").value(media.entry).key("opened").value(media.opened);
-    if (!media.opened) {
-        json.key("open_error").value(media.open_error).end_object();
-        return;
-    }
-    json.key("title").value(media.title);
-    json.key("video").value(nsv.video_format).key("audio").value(nsv.audio_format);
-    json.key("width").value(int{nsv.width}).key("height").value(int{nsv.height});
-    json.key("frame_rate");
-    if (nsv.stream_frame_rate) {
-        json.value(*nsv.stream_frame_rate);
-    } else {
-        json.null();
-    }
-    json.key("frames").value(nsv.frames).key("playable").value(media.playable);
-    json.key("seconds").value(media.seconds);
-    json.key("average_kbps").value(media.average_kbps).key("peak_kbps").value(media.peak_kbps);
-    json.key("problems").value(static_cast<uint64_t>(nsv.problems.size()));
-    json.end_object();
+using Json = nlohmann::ordered_json;
+
+// Seconds and bit rates to the thousandth: finer digits are noise of the division. A value that
+// is not finite becomes null.
+Json thousandths(double value) {
+    return std::round(value * 1000) / 1000;
 }
 
-void json_objects(JsonWriter& json, const StationReport& report) {
-    json.key("objects").begin_array();
+Json json_media(const MediaFacts& media) {
+    Json json{{"entry", media.entry}, {"opened", media.opened}};
+    if (!media.opened) {
+        json["open_error"] = media.open_error;
+        return json;
+    }
+    const NsvSummary& nsv = media.nsv;
+    json["title"] = media.title;
+    json["video"] = nsv.video_format;
+    json["audio"] = nsv.audio_format;
+    json["width"] = nsv.width;
+    json["height"] = nsv.height;
+    json["frame_rate"] = nsv.stream_frame_rate ? thousandths(*nsv.stream_frame_rate) : Json();
+    json["frames"] = nsv.frames;
+    json["playable"] = media.playable;
+    json["seconds"] = thousandths(media.seconds);
+    json["average_kbps"] = thousandths(media.average_kbps);
+    json["peak_kbps"] = thousandths(media.peak_kbps);
+    json["problems"] = nsv.problems.size();
+    return json;
+}
+
+Json json_object(const StationReport& report, const ObjectFacts& object) {
+    Json files = Json::array();
+    for (const size_t index : object.files) {
+        files.push_back(report.media[index].entry);
+    }
+    Json markers = Json::array();
+    for (const MarkerFacts& marker : object.markers) {
+        markers.push_back({{"item", marker.item}, {"action", marker.action}});
+    }
+    return {{"name", object.name},
+            {"items", object.items},
+            {"files", std::move(files)},
+            {"markers", std::move(markers)},
+            {"clock_steps", object.clock_steps},
+            {"seconds", thousandths(object.seconds)}};
+}
+
+void json_objects(Json& json, const StationReport& report) {
+    Json objects = Json::array();
     for (const ObjectFacts& object : report.objects) {
-        json.begin_object().key("name").value(object.name);
-        json.key("items").value(static_cast<uint64_t>(object.items));
-        json.key("files").begin_array();
-        for (const size_t index : object.files) {
-            json.value(report.media[index].entry);
-        }
-        json.end_array();
-        json.key("markers").begin_array();
-        for (const MarkerFacts& marker : object.markers) {
-            json.begin_object().key("item").value(marker.item).key("action").value(marker.action);
-            json.end_object();
-        }
-        json.end_array();
-        json.key("clock_steps").value(static_cast<uint64_t>(object.clock_steps));
-        json.key("seconds").value(object.seconds).end_object();
+        objects.push_back(json_object(report, object));
     }
-    json.end_array();
-    json.key("clock").begin_object().key("steps").begin_array();
-    for (const std::string& step : report.clock) {
-        json.value(step);
-    }
-    json.end_array();
-    json.key("seconds").value(report.clock_seconds);
-    json.key("shortest_seconds").value(report.clock_shortest);
-    json.key("longest_seconds").value(report.clock_longest).end_object();
+    json["objects"] = std::move(objects);
+    json["clock"] = {{"steps", report.clock},
+                     {"seconds", thousandths(report.clock_seconds)},
+                     {"shortest_seconds", thousandths(report.clock_shortest)},
+                     {"longest_seconds", thousandths(report.clock_longest)}};
 }
 
 }  // namespace
@@ -273,54 +279,49 @@ std::string format_check_text(const StationReport& report, bool strict) {
 }
 
 std::string format_check_json(const StationReport& report, bool strict) {
-    JsonWriter json;
-    json.begin_object();
-    json.key("config").value(report.config_file).key("config_loaded").value(report.config_loaded);
-    json.key("playlist").value(report.playlist);
-    json.key("playlist_loaded").value(report.playlist_loaded);
-    json.key("mode").value(mode_name(report.mode));
-    json.key("media_directory").value(report.media_directory);
-    json.key("directory_changed").value(report.directory_changed);
-    json.key("bitrate_kbps").value(report.bitrate_kbps);
-    json.key("problems").begin_array();
+    Json json{{"config", report.config_file},
+              {"config_loaded", report.config_loaded},
+              {"playlist", report.playlist},
+              {"playlist_loaded", report.playlist_loaded},
+              {"mode", mode_name(report.mode)},
+              {"media_directory", report.media_directory},
+              {"directory_changed", report.directory_changed},
+              {"bitrate_kbps", report.bitrate_kbps}};
+    Json problems = Json::array();
     for (const Severity severity : {Severity::kError, Severity::kWarning}) {
         for (const Finding& finding : report.findings) {
             if (finding.severity == severity) {
-                json.begin_object().key("severity").value(severity_name(severity));
-                json.key("problem").value(finding.problem).key("file").value(finding.file);
-                json.key("detail").value(finding.detail).end_object();
+                problems.push_back({{"severity", severity_name(severity)},
+                                    {"problem", finding.problem},
+                                    {"file", finding.file},
+                                    {"detail", finding.detail}});
             }
         }
     }
-    json.end_array();
+    json["problems"] = std::move(problems);
     if (report.mode == kPlaylistBasic) {
-        json.key("entries").begin_array();
+        Json entries = Json::array();
         for (const size_t index : report.basic_entries) {
-            json.value(report.media[index].entry);
+            entries.push_back(report.media[index].entry);
         }
-        json.end_array();
-        json.key("seconds").value(report.basic_seconds);
+        json["entries"] = std::move(entries);
+        json["seconds"] = thousandths(report.basic_seconds);
     } else if (report.mode == kPlaylistObject) {
         json_objects(json, report);
     }
-    json.key("files").begin_array();
+    Json files = Json::array();
     for (const MediaFacts& media : report.media) {
-        json_media(json, media);
+        files.push_back(json_media(media));
     }
-    json.end_array();
-    json.key("log").begin_array();
-    for (const std::string& line : report.log) {
-        json.value(line);
-    }
-    json.end_array();
-    json.key("summary").begin_object();
-    json.key("files").value(static_cast<uint64_t>(report.media.size()));
-    json.key("playable").value(static_cast<uint64_t>(report.playable_files()));
-    json.key("errors").value(static_cast<uint64_t>(report.count(Severity::kError)));
-    json.key("warnings").value(static_cast<uint64_t>(report.count(Severity::kWarning)));
-    json.key("status").value(check_status(report, strict));
-    json.end_object().end_object();
-    return json.text() + "\n";
+    json["files"] = std::move(files);
+    json["log"] = report.log;
+    json["summary"] = {{"files", report.media.size()},
+                       {"playable", report.playable_files()},
+                       {"errors", report.count(Severity::kError)},
+                       {"warnings", report.count(Severity::kWarning)},
+                       {"status", check_status(report, strict)}};
+    // Compact, on one line; bytes that are not UTF-8 (a Latin-1 file name) become U+FFFD.
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace tarnel

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "config/config_file.h"
@@ -161,6 +162,109 @@ TEST(ManPagesTest, TheProgramPageNamesTheSignalsAndOptionsOfTheReadme) {
         EXPECT_NE(page.find(std::string(".B ") + option + "\n"), std::string::npos) << option;
     }
     EXPECT_NE(page.find("\"Tarnel " + std::string(kVersion) + "\""), std::string::npos);
+}
+
+// The names in backquotes in a Markdown table cell: "`a`, `b`" gives a and b.
+std::vector<std::string> quoted_names(const std::string& cell) {
+    std::vector<std::string> names;
+    const std::regex name("`([^`]+)`");
+    for (std::sregex_iterator it(cell.begin(), cell.end(), name), end; it != end; ++it) {
+        names.push_back((*it)[1]);
+    }
+    return names;
+}
+
+// The guide's table of check's problems: "name (error)" or "name (warning)" per problem and kind.
+std::set<std::string> guide_check_problems() {
+    std::istringstream lines(read_file(std::string(TARNEL_SOURCE_DIR) + "/docs/content-tools.md"));
+    std::set<std::string> problems;
+    bool in_table = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("| Problem | Kind | Meaning |", 0) == 0) {
+            in_table = true;
+        } else if (in_table && line.rfind("| `", 0) == 0) {
+            const size_t second = line.find('|', 1);
+            const size_t third = line.find('|', second + 1);
+            const std::vector<std::string> names = quoted_names(line.substr(1, second - 1));
+            std::vector<std::string> kinds;
+            std::istringstream kind_cell(line.substr(second + 1, third - second - 1));
+            for (std::string kind; kind_cell >> kind;) {
+                kinds.push_back(kind.back() == ',' ? kind.substr(0, kind.size() - 1) : kind);
+            }
+            // One kind for every name of the row, or one kind per name in order.
+            for (size_t i = 0; i < names.size(); ++i) {
+                const std::string& kind = kinds.size() == names.size() ? kinds[i] : kinds.at(0);
+                problems.insert(names[i] + " (" + kind + ")");
+            }
+        } else if (in_table && line.rfind("|---", 0) != 0) {
+            break;
+        }
+    }
+    return problems;
+}
+
+// The tags of the lists under "The errors:" and "The warnings:" in the check section of
+// tarnel-nsv(1), in the same form.
+std::set<std::string> manual_check_problems() {
+    std::istringstream lines(read_file(page_path("tarnel-nsv.1")));
+    std::set<std::string> problems;
+    bool in_section = false;
+    bool tag_line = false;
+    std::string kind;
+    const std::regex quoted("\"([^\"]+)\"");
+    for (std::string line; std::getline(lines, line);) {
+        if (line == ".SS check") {
+            in_section = true;
+        } else if (in_section && (line.rfind(".SH", 0) == 0 || line.rfind(".SS", 0) == 0)) {
+            break;
+        } else if (in_section && (line == "The errors:" || line == "The warnings:")) {
+            kind = line == "The errors:" ? "error" : "warning";
+        } else if (in_section && line == ".PP") {
+            kind.clear();
+        } else if (!kind.empty() && line == ".TP") {
+            tag_line = true;
+        } else if (tag_line) {
+            tag_line = false;
+            line = std::regex_replace(line, std::regex("\\\\-"), "-");
+            if (line.rfind(".B ", 0) == 0) {
+                problems.insert(line.substr(3) + " (" + kind + ")");
+                continue;
+            }
+            for (std::sregex_iterator it(line.begin(), line.end(), quoted), end; it != end; ++it) {
+                const std::string name = (*it)[1];
+                if (name != ", ") {
+                    problems.insert(name + " (" + kind + ")");
+                }
+            }
+        }
+    }
+    return problems;
+}
+
+TEST(ManPagesTest, TheToolPageNamesTheCommandsOptionsAndCheckProblemsOfTheGuide) {
+    const std::set<std::string> guide = guide_check_problems();
+    ASSERT_GE(guide.size(), 25u);  // the table was found
+    EXPECT_EQ(manual_check_problems(), guide);
+
+    // Every command of the guide with the options of its synopsis.
+    const std::string page = read_file(page_path("tarnel-nsv.1"));
+    std::istringstream lines(read_file(std::string(TARNEL_SOURCE_DIR) + "/docs/content-tools.md"));
+    size_t commands = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("    tarnel-nsv ", 0) != 0) {
+            continue;
+        }
+        std::istringstream words(line);
+        std::string word;
+        words >> word >> word;
+        ++commands;
+        EXPECT_NE(page.find(".B tarnel\\-nsv " + word), std::string::npos) << word;
+        const std::regex option("--([a-z]+)");
+        for (std::sregex_iterator it(line.begin(), line.end(), option), end; it != end; ++it) {
+            EXPECT_NE(page.find("\\-\\-" + (*it)[1].str()), std::string::npos) << (*it)[0];
+        }
+    }
+    EXPECT_EQ(commands, 3u);  // info, mux, check
 }
 
 }  // namespace
