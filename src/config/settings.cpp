@@ -25,6 +25,10 @@ std::string url;
 std::string irc;
 std::string icq;
 std::string aim;
+std::string mount;
+std::string user;
+bool tls;
+std::string tls_ca_file;
 
 std::string config_file;
 
@@ -52,6 +56,10 @@ void reset_settings() {
     irc = "N/A";
     icq = "N/A";
     aim = "N/A";
+    mount.clear();
+    user = "source";
+    tls = false;
+    tls_ca_file.clear();
     config_file = "tarnel.conf";
 }
 

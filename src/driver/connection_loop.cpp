@@ -24,7 +24,7 @@ constexpr std::chrono::seconds kIdlePassPause{1};
 
 // Streams the playlist over the connection, forever. Returns only when a "#reload" marker could
 // not reload the playlist; a failed send leaves by SocketException.
-void stream_playlist(DriverState& state, const ClientSocket& connection) {
+void stream_playlist(DriverState& state, const SourceConnection& connection) {
     size_t idle_selections = 0;
     for (;;) {
         carry_out_signals();
@@ -62,7 +62,7 @@ void count_down_to_reconnect() {
 int run_connection_loop(DriverState& state) {
     for (;;) {
         try {
-            const ClientSocket connection = open_source_connection();
+            const SourceConnection connection = open_source();
             state.current_object = 0;
             stream_playlist(state, connection);
             return 0;  // a "#reload" marker failed: the run ends

@@ -11,7 +11,6 @@
 #include "driver/pacing.h"
 #include "driver/playlist_traversal.h"
 #include "driver/subtitle.h"
-#include "net/title_update.h"
 #include "nsv/nsv_reader.h"
 
 namespace tarnel {
@@ -58,7 +57,8 @@ void choose_title(DriverState& state, NSVReader& reader, const std::string& name
 }
 
 // Sends the file one second per cycle; returns true when any data was sent.
-bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& connection) {
+bool stream_seconds(DriverState& state, NSVReader& reader,
+                    const SourceConnection& connection) {
     long start = 0;
     long length = 0;
     double framerate = 0;
@@ -130,7 +130,7 @@ std::optional<std::string> metadata_value(const std::string& metadata, const std
     return metadata.substr(value_at, end == std::string::npos ? std::string::npos : end - value_at);
 }
 
-bool stream_entry(DriverState& state, const ClientSocket& connection) {
+bool stream_entry(DriverState& state, const SourceConnection& connection) {
     NSVReader reader;
     if (!reader.Open(state.current_entry)) {
         nsv_log("Unable to open " + state.current_entry);
@@ -140,7 +140,7 @@ bool stream_entry(DriverState& state, const ClientSocket& connection) {
     const std::string name = base_name(state.current_entry);
     nsv_log("Opened " + name + " successfully!");
     choose_title(state, reader, name);
-    update_title(state.file_title, state.file_url);
+    connection.update_title(state.file_title, state.file_url);
     const bool sent = stream_seconds(state, reader, connection);
     advance_after_file(state);
     return sent;
