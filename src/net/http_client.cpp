@@ -8,8 +8,8 @@
 
 namespace tarnel {
 
-std::string basic_credentials(const std::string& user, const std::string& password) {
-    const std::string plain = user + ":" + password;
+std::string basic_credentials(const std::string& name, const std::string& secret) {
+    const std::string plain = name + ":" + secret;
     // Base64: four characters for every three bytes, and the NUL that EVP_EncodeBlock adds.
     std::vector<unsigned char> encoded((plain.size() + 2) / 3 * 4 + 1);
     const int length =
@@ -19,9 +19,9 @@ std::string basic_credentials(const std::string& user, const std::string& passwo
                                   static_cast<size_t>(length));
 }
 
-std::string host_header(const std::string& host, int port) {
+std::string host_header(const std::string& host, int port_number) {
     const bool ipv6 = host.find(':') != std::string::npos && host.front() != '[';
-    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port_number);
 }
 
 std::string http_user_agent() {

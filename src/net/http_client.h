@@ -9,11 +9,11 @@ namespace tarnel {
 
 // The pieces of the program's HTTP requests to Icecast (source and title update).
 
-// The value of an "Authorization: Basic" header for user and password.
-std::string basic_credentials(const std::string& user, const std::string& password);
+// The value of an "Authorization: Basic" header for a user name and its password.
+std::string basic_credentials(const std::string& name, const std::string& secret);
 
 // The value of a "Host" header: host and port, an IPv6 address in brackets.
-std::string host_header(const std::string& host, int port);
+std::string host_header(const std::string& host, int port_number);
 
 // The User-Agent of these requests: the program's name, version and platform.
 std::string http_user_agent();

@@ -52,12 +52,12 @@ std::vector<std::string> title_update_request(const std::string& pass, const std
             ")\r\n\r\n"};
 }
 
-std::string metadata_request(const std::string& host, int port, const std::string& mount,
-                             const std::string& user, const std::string& pass,
-                             const std::string& title) {
-    return "GET /admin/metadata?mount=" + percent_encode(mount) +
+std::string metadata_request(const std::string& host, int port_number,
+                             const std::string& mount_name, const std::string& user_name,
+                             const std::string& pass, const std::string& title) {
+    return "GET /admin/metadata?mount=" + percent_encode(mount_name) +
            "&mode=updinfo&song=" + percent_encode(title) + " HTTP/1.0\r\nHost: " +
-           host_header(host, port) + "\r\nAuthorization: " + basic_credentials(user, pass) +
+           host_header(host, port_number) + "\r\nAuthorization: " + basic_credentials(user_name, pass) +
            "\r\nUser-Agent: " + http_user_agent() + "\r\n\r\n";
 }
 

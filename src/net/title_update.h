@@ -16,9 +16,9 @@ std::vector<std::string> title_update_request(const std::string& pass, const std
 
 // Icecast's title update for a mount, sent whole: a GET of /admin/metadata with the mount and the
 // title percent-encoded, the Host, the source's Basic credentials and the User-Agent.
-std::string metadata_request(const std::string& host, int port, const std::string& mount,
-                             const std::string& user, const std::string& pass,
-                             const std::string& title);
+std::string metadata_request(const std::string& host, int port_number,
+                             const std::string& mount_name, const std::string& user_name,
+                             const std::string& pass, const std::string& title);
 
 // How the program reaches the server: the legacy protocol when mount is empty (source on port + 1,
 // titles by /admin.cgi), otherwise Icecast's for that mount (source and titles on the base port);

@@ -10,13 +10,13 @@
 
 namespace tarnel {
 
-std::unique_ptr<Transport> open_transport(const std::string& host, int port, bool tls,
+std::unique_ptr<Transport> open_transport(const std::string& host, int port_number, bool use_tls,
                                           Transport::Clock::time_point deadline) {
     // The handshake counts within the connection time-out, from the start of the attempt.
     const Transport::Clock::time_point handshake_end =
         std::min(deadline, Transport::Clock::now() + net_timeouts.connect);
-    ClientSocket socket(host, port, deadline);
-    if (!tls) {
+    ClientSocket socket(host, port_number, deadline);
+    if (!use_tls) {
         return std::make_unique<ClientSocket>(std::move(socket));
     }
     return std::make_unique<TlsTransport>(std::move(socket), host, tls_ca_file, handshake_end);

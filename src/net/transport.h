@@ -35,11 +35,11 @@ class Transport {
     Transport& operator=(Transport&&) = default;
 };
 
-// Connects to host and port and, when `tls` is given, runs the TLS handshake (verified against
+// Connects to host and port and, with use_tls, runs the TLS handshake (verified against
 // the settings' TLSCAFile or the system's trust store) within the connection time-out. Every
 // later wait also ends at deadline. Throws SocketException: the connection's texts, or the TLS
 // failure's.
-std::unique_ptr<Transport> open_transport(const std::string& host, int port, bool tls,
+std::unique_ptr<Transport> open_transport(const std::string& host, int port_number, bool use_tls,
                                           Transport::Clock::time_point deadline =
                                               Transport::Clock::time_point::max());
 
