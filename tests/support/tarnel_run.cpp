@@ -30,9 +30,15 @@ void TarnelRun::playlist(const std::string& text) const {
     dir_.write("list.plo", text);
 }
 
-void TarnelRun::start() {
-    process_ = std::make_unique<Process>(TARNEL_BINARY, std::vector<std::string>{"tarnel.conf"},
-                                         dir_.path(), dir_.file("console.txt"));
+void TarnelRun::start(const std::vector<std::string>& wrapper) {
+    if (wrapper.empty()) {
+        process_ = std::make_unique<Process>(TARNEL_BINARY, std::vector<std::string>{"tarnel.conf"},
+                                             dir_.path(), dir_.file("console.txt"));
+        return;
+    }
+    std::vector<std::string> args(wrapper.begin() + 1, wrapper.end());
+    args.insert(args.end(), {TARNEL_BINARY, "tarnel.conf"});
+    process_ = std::make_unique<Process>(wrapper[0], args, dir_.path(), dir_.file("console.txt"));
 }
 
 std::string TarnelRun::log() const {

@@ -30,7 +30,9 @@ class TarnelRun {
     // no reconnection, console echo and status line on; extra lines come after, so they win.
     void configure(const std::string& extra_lines = "");
     void playlist(const std::string& text) const;
-    void start();
+    // Starts the program; with a wrapper, as the last arguments of that command (which must end
+    // by executing them, so that the process stays the one started).
+    void start(const std::vector<std::string>& wrapper = {});
 
     Process& process() { return *process_; }
     // The log file without time stamps.
