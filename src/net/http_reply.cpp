@@ -23,13 +23,15 @@ bool is_token(char c) {
 }
 
 // Whether line (without its line end) is, or with complete == false can still become, a status
-// line "HTTP/d.d ddd" followed by nothing or a space and a reason phrase.
+// line "HTTP/d.d ddd" (a status of 100 to 999) followed by nothing or a space and a reason phrase.
 bool status_line_fits(std::string_view line, bool complete) {
     static constexpr std::string_view kShape = "HTTP/#.# ###";
+    static constexpr size_t kStatusAt = 9;
     for (size_t i = 0; i < line.size(); ++i) {
         if (i < kShape.size()) {
             const char expected = kShape[i];
-            if (expected == '#' ? !is_digit(line[i]) : line[i] != expected) {
+            if (expected == '#' ? !is_digit(line[i]) || (i == kStatusAt && line[i] == '0')
+                                : line[i] != expected) {
                 return false;
             }
         } else if ((i == kShape.size() && line[i] != ' ') || !is_text(line[i])) {

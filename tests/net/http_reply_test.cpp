@@ -56,6 +56,7 @@ TEST(ParseHttpReplyTest, BytesThatCannotBeAReplyAreMalformedAsSoonAsTheyArrive) 
         "http/1.1 200 OK\r\n\r\n",      // the protocol name is case-sensitive
         "HTTP/1.1 20 OK\r\n\r\n",       // two digits
         "HTTP/1.1 2000 OK\r\n\r\n",     // four digits
+        "HTTP/1.1 099 Odd\r\n\r\n",     // below 100
         "HTTP/11 200 OK\r\n\r\n",       // no minor version
         "HTTP/1.1 200OK\r\n\r\n",       // no space before the reason
         "\r\n",                         // an empty status line
