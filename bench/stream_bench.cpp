@@ -380,8 +380,8 @@ void print_comparison(const Figures& tarnel, const Figures& ffmpeg) {
 void print_tls_comparison(const Figures& plain, const Figures& tls) {
     std::printf("\nTarnel to a private Icecast mount, %.0f s of media:\n", media.seconds);
     std::printf("%-34s %12s %12s %10s\n", "", "TLS", "plain", "ratio");
-    print_row("CPU per minute of media", tls.cpu_per_media_minute(),
-              plain.cpu_per_media_minute(), "s");
+    print_row("CPU per minute of media", tls.cpu_per_media_minute(), plain.cpu_per_media_minute(),
+              "s");
     print_row("peak RSS", static_cast<double>(tls.peak_rss_kb) / 1024,
               static_cast<double>(plain.peak_rss_kb) / 1024, "MiB");
 }

@@ -130,9 +130,10 @@ bool load_config() {
         if (!apply_config_line(line, &invalid)) {
             nsv_log(strformat("Warning: unrecognized parameter input on line %d", line_number));
         } else if (invalid) {
-            nsv_log(strformat("Warning: Mount= on line %d does not start with /; the legacy "
-                              "source protocol is used",
-                              line_number));
+            nsv_log(
+                strformat("Warning: Mount= on line %d does not start with /; the legacy "
+                          "source protocol is used",
+                          line_number));
         }
     }
     nsv_log("Configuration file loaded from '" + config_file + "'");

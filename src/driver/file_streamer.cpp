@@ -57,8 +57,7 @@ void choose_title(DriverState& state, NSVReader& reader, const std::string& name
 }
 
 // Sends the file one second per cycle; returns true when any data was sent.
-bool stream_seconds(DriverState& state, NSVReader& reader,
-                    const SourceConnection& connection) {
+bool stream_seconds(DriverState& state, NSVReader& reader, const SourceConnection& connection) {
     long start = 0;
     long length = 0;
     double framerate = 0;

@@ -15,8 +15,7 @@ std::string icecast_source_request(const std::string& method, const std::string&
     std::string head = method + " " + mount_name + (method == "PUT" ? " HTTP/1.1" : " HTTP/1.0") +
                        "\r\nHost: " + host_header(server, base_port) +
                        "\r\nAuthorization: " + basic_credentials(user, password) +
-                       "\r\nUser-Agent: " + http_user_agent() +
-                       "\r\nContent-Type: video/nsv\r\n";
+                       "\r\nUser-Agent: " + http_user_agent() + "\r\nContent-Type: video/nsv\r\n";
     if (method == "PUT") {
         head += "Expect: 100-continue\r\n";
     }

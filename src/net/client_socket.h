@@ -51,8 +51,8 @@ class ClientSocket : private Socket, public Transport {
 
     // For a layer that runs its own protocol over this connection (TLS): the descriptor stays
     // owned here, and the deadline bounds every later wait.
-    using Socket::descriptor;
     using Socket::deadline;
+    using Socket::descriptor;
     using Socket::set_deadline;
 };
 

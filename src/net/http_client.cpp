@@ -15,8 +15,8 @@ std::string basic_credentials(const std::string& name, const std::string& secret
     const int length =
         EVP_EncodeBlock(encoded.data(), reinterpret_cast<const unsigned char*>(plain.data()),
                         static_cast<int>(plain.size()));
-    return "Basic " + std::string(reinterpret_cast<const char*>(encoded.data()),
-                                  static_cast<size_t>(length));
+    return "Basic " +
+           std::string(reinterpret_cast<const char*>(encoded.data()), static_cast<size_t>(length));
 }
 
 std::string host_header(const std::string& host, int port_number) {

@@ -10,8 +10,8 @@ namespace tarnel {
 struct HttpReply {
     enum class State { kIncomplete, kComplete, kMalformed };
     State state = State::kIncomplete;
-    int status = 0;           // the status code, once the status line is complete
-    size_t head_length = 0;   // bytes of the whole head, empty line included, once complete
+    int status = 0;          // the status code, once the status line is complete
+    size_t head_length = 0;  // bytes of the whole head, empty line included, once complete
 };
 
 // A head longer than this is taken as malformed: no server the program talks to sends one.

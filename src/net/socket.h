@@ -9,9 +9,9 @@
 
 namespace tarnel {
 
-// One TCP socket descriptor (IPv4 or IPv6) and its socket address. Every outcome is a true/false or count
-// result; nothing throws. The object is the only owner of its descriptor: it can be moved, never
-// copied, and its destructor closes the descriptor.
+// One TCP socket descriptor (IPv4 or IPv6) and its socket address. Every outcome is a true/false or
+// count result; nothing throws. The object is the only owner of its descriptor: it can be moved,
+// never copied, and its destructor closes the descriptor.
 //
 // Every wait for the peer is bounded (net_timeouts), and optionally by an overall deadline for
 // the whole life of the socket (set_deadline), so a stalled peer turns into a failed result.

@@ -56,8 +56,9 @@ std::string metadata_request(const std::string& host, int port_number,
                              const std::string& mount_name, const std::string& user_name,
                              const std::string& pass, const std::string& title) {
     return "GET /admin/metadata?mount=" + percent_encode(mount_name) +
-           "&mode=updinfo&song=" + percent_encode(title) + " HTTP/1.0\r\nHost: " +
-           host_header(host, port_number) + "\r\nAuthorization: " + basic_credentials(user_name, pass) +
+           "&mode=updinfo&song=" + percent_encode(title) +
+           " HTTP/1.0\r\nHost: " + host_header(host, port_number) +
+           "\r\nAuthorization: " + basic_credentials(user_name, pass) +
            "\r\nUser-Agent: " + http_user_agent() + "\r\n\r\n";
 }
 

@@ -55,10 +55,9 @@ std::unique_ptr<SSL_CTX, ContextFree> client_context(const std::string& ca_file)
     }
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
     SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
-    const bool trusted = ca_file.empty()
-                             ? SSL_CTX_set_default_verify_paths(context.get()) == 1
-                             : SSL_CTX_load_verify_locations(context.get(), ca_file.c_str(),
-                                                             nullptr) == 1;
+    const bool trusted = ca_file.empty() ? SSL_CTX_set_default_verify_paths(context.get()) == 1
+                                         : SSL_CTX_load_verify_locations(
+                                               context.get(), ca_file.c_str(), nullptr) == 1;
     if (!trusted) {
         throw SocketException("TLS: the certificates of TLSCAFile could not be read.");
     }
@@ -73,8 +72,8 @@ bool is_address(const std::string& host) {
 
 }  // namespace
 
-TlsTransport::TlsTransport(ClientSocket socket, const std::string& host,
-                           const std::string& ca_file, Clock::time_point handshake_end)
+TlsTransport::TlsTransport(ClientSocket socket, const std::string& host, const std::string& ca_file,
+                           Clock::time_point handshake_end)
     : socket_(std::move(socket)) {
     ERR_clear_error();
     const auto context = client_context(ca_file);

@@ -39,8 +39,8 @@ class Transport {
 // the settings' TLSCAFile or the system's trust store) within the connection time-out. Every
 // later wait also ends at deadline. Throws SocketException: the connection's texts, or the TLS
 // failure's.
-std::unique_ptr<Transport> open_transport(const std::string& host, int port_number, bool use_tls,
-                                          Transport::Clock::time_point deadline =
-                                              Transport::Clock::time_point::max());
+std::unique_ptr<Transport> open_transport(
+    const std::string& host, int port_number, bool use_tls,
+    Transport::Clock::time_point deadline = Transport::Clock::time_point::max());
 
 }  // namespace tarnel

@@ -126,7 +126,8 @@ TEST_F(OpenIcecastSourceTest, StreamsOnEveryAcceptingReply) {
         {"100 with a dozen headers", {icecast_25}, {"PUT"}},
         {"in pieces", {{{"HTTP/1.1 10", "0 Continue\r", "\n\r\n"}, false}}, {"PUT"}},
         {"405, then SOURCE",
-         {{{"HTTP/1.0 405 Method Not Allowed\r\n\r\n"}, true}, {{"HTTP/1.0 200 OK\r\n\r\n"}, false}},
+         {{{"HTTP/1.0 405 Method Not Allowed\r\n\r\n"}, true},
+          {{"HTTP/1.0 200 OK\r\n\r\n"}, false}},
          {"PUT", "SOURCE"}},
         {"501, then SOURCE",
          {{{"HTTP/1.0 501 Not Implemented\r\n\r\n"}, false}, {{"HTTP/1.0 200 OK\r\n\r\n"}, false}},
@@ -171,12 +172,18 @@ TEST_F(OpenIcecastSourceTest, EachRefusalHasItsText) {
          {{{"HTTP/1.0 403 Forbidden\r\nContent-Type: text/html\r\n\r\nMountpoint in use"}, true}},
          "The server refused the mount: it is in use or not allowed.",
          1},
-        {"405 for both methods", {{{"HTTP/1.0 405 Method Not Allowed\r\n\r\n"}, true}},
-         "The server takes neither PUT nor SOURCE for a source.", 2},
-        {"404", {{{"HTTP/1.0 404 File Not Found\r\n\r\n"}, true}},
-         "Unexpected reply from the server.", 1},
-        {"garbage", {{{"ICY 401 Service Unavailable\r\n\r\n"}, false}},
-         "Malformed reply from the server.", 1},
+        {"405 for both methods",
+         {{{"HTTP/1.0 405 Method Not Allowed\r\n\r\n"}, true}},
+         "The server takes neither PUT nor SOURCE for a source.",
+         2},
+        {"404",
+         {{{"HTTP/1.0 404 File Not Found\r\n\r\n"}, true}},
+         "Unexpected reply from the server.",
+         1},
+        {"garbage",
+         {{{"ICY 401 Service Unavailable\r\n\r\n"}, false}},
+         "Malformed reply from the server.",
+         1},
         {"close", {{{}, true}}, "Could not read from socket.", 1},
         {"close inside the head", {{{"HTTP/1.1 100 Con"}, true}}, "Could not read from socket.", 1},
         {"silence", {{{}, false}}, "Could not read from socket.", 1},
@@ -270,7 +277,8 @@ TEST(LegacySourceTest, TlsOnALegacyPortWithoutTlsFailsTheHandshake) {
         open_source();
         ADD_FAILURE() << "connected";
     } catch (const SocketException& error) {
-        EXPECT_EQ(error.text(), "TLS: handshake failed; the server may not speak TLS on this port.");
+        EXPECT_EQ(error.text(),
+                  "TLS: handshake failed; the server may not speak TLS on this port.");
     }
 }
 

@@ -2,11 +2,10 @@
 // as the operator sees them, and a server name whose first address does not answer.
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
@@ -93,8 +92,14 @@ Descriptor refuse_on_ipv6(int port) {
 // The command that runs what follows it with hosts_file as /etc/hosts, in a mount namespace of
 // its own (needs root), so the resolver's answer is ours on any machine.
 std::vector<std::string> with_hosts(const std::string& hosts_file) {
-    return {"/usr/bin/unshare",     "-m", "--propagation", "private", "/bin/sh", "-c",
-            "mount --bind \"$0\" /etc/hosts && exec \"$@\"", hosts_file};
+    return {"/usr/bin/unshare",
+            "-m",
+            "--propagation",
+            "private",
+            "/bin/sh",
+            "-c",
+            "mount --bind \"$0\" /etc/hosts && exec \"$@\"",
+            hosts_file};
 }
 
 TEST(NameResolutionEndToEndTest, ANameWhoseFirstAddressRefusesIsReachedByItsNextOne) {

@@ -76,8 +76,8 @@ class IcecastMountTest : public ::testing::Test {
         ASSERT_TRUE(capture.connected());
         std::set<std::string> titles;
         std::string status;
-        for (int i = 0; i < 60 && !(titles.count("Artist - First Clip") && titles.count("Second Clip"));
-             ++i) {
+        for (int i = 0;
+             i < 60 && !(titles.count("Artist - First Clip") && titles.count("Second Clip")); ++i) {
             status = icecast.http_get("/status-json.xsl");
             titles.insert(current_title(status));
             std::this_thread::sleep_for(milliseconds(250));

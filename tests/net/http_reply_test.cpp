@@ -43,29 +43,29 @@ TEST(ParseHttpReplyTest, CompleteHeadsGiveTheStatusAndTheHeadLength) {
 TEST(ParseHttpReplyTest, EveryPrefixOfAValidHeadIsIncomplete) {
     const std::string head = "HTTP/1.1 100 Continue\r\nServer: Icecast 2.5.0\r\n\r\n";
     for (size_t length = 0; length < head.size(); ++length) {
-        EXPECT_EQ(parse_http_reply(head.substr(0, length)).state, State::kIncomplete)
-            << length;
+        EXPECT_EQ(parse_http_reply(head.substr(0, length)).state, State::kIncomplete) << length;
     }
     EXPECT_EQ(parse_http_reply(head).state, State::kComplete);
 }
 
 TEST(ParseHttpReplyTest, BytesThatCannotBeAReplyAreMalformedAsSoonAsTheyArrive) {
     const std::vector<std::string> cases = {
-        "OK2\r\n",                      // a legacy server's answer
-        "ICY 200 OK\r\n\r\n",           // not HTTP
-        "http/1.1 200 OK\r\n\r\n",      // the protocol name is case-sensitive
-        "HTTP/1.1 20 OK\r\n\r\n",       // two digits
-        "HTTP/1.1 2000 OK\r\n\r\n",     // four digits
-        "HTTP/1.1 099 Odd\r\n\r\n",     // below 100
-        "HTTP/11 200 OK\r\n\r\n",       // no minor version
-        "HTTP/1.1 200OK\r\n\r\n",       // no space before the reason
-        "\r\n",                         // an empty status line
+        "OK2\r\n",                   // a legacy server's answer
+        "ICY 200 OK\r\n\r\n",        // not HTTP
+        "http/1.1 200 OK\r\n\r\n",   // the protocol name is case-sensitive
+        "HTTP/1.1 20 OK\r\n\r\n",    // two digits
+        "HTTP/1.1 2000 OK\r\n\r\n",  // four digits
+        "HTTP/1.1 099 Odd\r\n\r\n",  // below 100
+        "HTTP/11 200 OK\r\n\r\n",    // no minor version
+        "HTTP/1.1 200OK\r\n\r\n",    // no space before the reason
+        "\r\n",                      // an empty status line
         "HTTP/1.1 200 OK\r\nNo colon here\r\n\r\n",
         "HTTP/1.1 200 OK\r\n: no name\r\n\r\n",
         "HTTP/1.1 200 OK\r\nBad Name: x\r\n\r\n",
         "HTTP/1.1 200 OK\r\n folded: continuation\r\n\r\n",
-        "HTTP/1.1 200 OK\r\nX: a\x01" "b\r\n\r\n",  // a control byte in a value
-        "HTTP/1.1 200 O\rK\r\n\r\n",                // a lone carriage return
+        "HTTP/1.1 200 OK\r\nX: a\x01"
+        "b\r\n\r\n",                  // a control byte in a value
+        "HTTP/1.1 200 O\rK\r\n\r\n",  // a lone carriage return
         "HTTP/1.1 200 OK\r\r\n\r\n",
         std::string("HTTP/1.1 200 OK\r\nX: \0\r\n\r\n", 24),
         // Detected before the line ends:

@@ -122,8 +122,7 @@ TEST_F(TlsTransportTest, EachCertificateFaultIsRefusedWithItsOwnText) {
         SCOPED_TRACE(c.name);
         const HttpLoopbackServer server({}, tls_options(c.certificate));
         tls_ca_file = c.trusted;
-        EXPECT_EQ(failure_of([&] { open_transport("127.0.0.1", server.port(), true); }),
-                  c.failure);
+        EXPECT_EQ(failure_of([&] { open_transport("127.0.0.1", server.port(), true); }), c.failure);
         // The name is checked for a name too, not only for an address.
         if (std::string(c.name) == "for another host name") {
             EXPECT_EQ(failure_of([&] { open_transport("localhost", server.port(), true); }),

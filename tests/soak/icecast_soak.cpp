@@ -134,8 +134,7 @@ int run_icecast_soak(int minutes, unsigned seed) {
     for (int i = 0; i < kClipCount; ++i) {
         std::string diagnostics;
         clips.push_back(make_clip(media.path(), "clip" + std::to_string(i),
-                                  "Soak clip " + std::to_string(i), kClipSeconds + i,
-                                  diagnostics));
+                                  "Soak clip " + std::to_string(i), kClipSeconds + i, diagnostics));
         if (clips.back().empty()) {
             std::printf("soak: could not make the media: %s\n", diagnostics.c_str());
             return 2;
@@ -218,7 +217,8 @@ int run_icecast_soak(int minutes, unsigned seed) {
                 std::printf("soak: Icecast did not come back\n");
                 break;
             }
-            next_restart = Clock::now() + std::chrono::seconds(pick(kMinRestartGap, kMaxRestartGap));
+            next_restart =
+                Clock::now() + std::chrono::seconds(pick(kMinRestartGap, kMaxRestartGap));
         }
         if (now >= next_signal) {
             next_signal = now + std::chrono::seconds(pick(kMinSignalGap, kMaxSignalGap));
@@ -274,12 +274,11 @@ int run_icecast_soak(int minutes, unsigned seed) {
     std::printf("\nlisteners: %d, video frames decoded: %ld\n", listener_count, frames);
     std::printf("decode errors: %zu, %zu of them outside the reconnection gaps\n", errors.size(),
                 outside);
-    std::printf("RSS: start %ld kB, final %ld kB, peak %ld kB (VmHWM)\n", start.rss_kb,
-                end.rss_kb, end.peak_rss_kb);
+    std::printf("RSS: start %ld kB, final %ld kB, peak %ld kB (VmHWM)\n", start.rss_kb, end.rss_kb,
+                end.peak_rss_kb);
     std::printf("open descriptors: start %zu, end %zu\n", start.open_descriptors,
                 end.open_descriptors);
-    const bool sound = alive && reconnections.size() == gaps.size() && outside == 0 &&
-                       frames > 0 &&
+    const bool sound = alive && reconnections.size() == gaps.size() && outside == 0 && frames > 0 &&
                        end.open_descriptors <= start.open_descriptors + kDescriptorSlack;
     std::printf("result: %s\n", sound ? "PASS" : "FAIL");
     return sound ? 0 : 1;

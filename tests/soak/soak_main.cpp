@@ -205,9 +205,8 @@ int run(int minutes, unsigned seed, int restart_one_in) {
 
 int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--icecast" && std::atoi(argv[2]) > 0) {
-        const unsigned seed = argc > 3
-                                  ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10))
-                                  : std::random_device{}();
+        const unsigned seed = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10))
+                                       : std::random_device{}();
         return tarnel::test::run_icecast_soak(std::atoi(argv[2]), seed);
     }
     if (argc < 2 || std::atoi(argv[1]) <= 0) {

@@ -133,8 +133,8 @@ HttpLoopbackServer::HttpLoopbackServer(HttpScript script, HttpServerOptions opti
         tls_ = std::make_unique<Tls>();
         tls_->context.reset(SSL_CTX_new(TLS_server_method()));
         if (!tls_->context ||
-            SSL_CTX_use_certificate_chain_file(tls_->context.get(),
-                                               options.certificate.c_str()) != 1 ||
+            SSL_CTX_use_certificate_chain_file(tls_->context.get(), options.certificate.c_str()) !=
+                1 ||
             SSL_CTX_use_PrivateKey_file(tls_->context.get(), options.key.c_str(),
                                         SSL_FILETYPE_PEM) != 1) {
             throw std::runtime_error("cannot set up the test TLS server");
@@ -169,9 +169,8 @@ void HttpLoopbackServer::run_listener() {
         const std::lock_guard<std::mutex> lock(mutex_);
         const size_t index = exchanges_.size();
         exchanges_.emplace_back();
-        workers_.emplace_back(
-            [this, index](Descriptor peer) { serve(std::move(peer), index); },
-            std::move(connection));
+        workers_.emplace_back([this, index](Descriptor peer) { serve(std::move(peer), index); },
+                              std::move(connection));
         changed_.notify_all();
     }
 }
@@ -255,8 +254,9 @@ bool HttpLoopbackServer::wait_for_heads(size_t count, Millis timeout) const {
 }
 
 bool HttpLoopbackServer::wait_for_body(size_t exchange, size_t bytes, Millis timeout) const {
-    return wait(timeout,
-                [&] { return exchange < exchanges_.size() && exchanges_[exchange].body.size() >= bytes; });
+    return wait(timeout, [&] {
+        return exchange < exchanges_.size() && exchanges_[exchange].body.size() >= bytes;
+    });
 }
 
 bool HttpLoopbackServer::wait_for_close(size_t exchange, Millis timeout) const {

@@ -84,17 +84,15 @@ IcecastServer::IcecastServer(Options options) : options_(std::move(options)) {
         "  <hostname>127.0.0.1</hostname>\n"
         "  <listen-socket><port>" +
         std::to_string(port_) + "</port><bind-address>127.0.0.1</bind-address><shoutcast-mount>" +
-        options_.mount +
-        "</shoutcast-mount></listen-socket>\n" +
+        options_.mount + "</shoutcast-mount></listen-socket>\n" +
         (with_tls ? "  <listen-socket><port>" + std::to_string(tls_port_) +
                         "</port><bind-address>127.0.0.1</bind-address><ssl>1</ssl>"
                         "</listen-socket>\n"
                   : std::string()) +
         (options_.own_mount_password.empty()
              ? std::string()
-             : "  <mount><mount-name>" + options_.own_mount +
-                   "</mount-name><password>" + options_.own_mount_password +
-                   "</password></mount>\n") +
+             : "  <mount><mount-name>" + options_.own_mount + "</mount-name><password>" +
+                   options_.own_mount_password + "</password></mount>\n") +
         "  <fileserve>1</fileserve>\n"
         "  <paths><logdir>" +
         logs +

@@ -45,11 +45,10 @@ Descriptor listen_on(int port, int receive_buffer, bool ipv6) {
     address6.sin6_family = AF_INET6;
     address6.sin6_port = htons(static_cast<std::uint16_t>(port));
     address6.sin6_addr = in6addr_loopback;
-    const bool bound =
-        ipv6 ? ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address6),
-                      sizeof address6) == 0
-             : ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address),
-                      sizeof address) == 0;
+    const bool bound = ipv6 ? ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address6),
+                                     sizeof address6) == 0
+                            : ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address),
+                                     sizeof address) == 0;
     if (!bound || ::listen(listener.get(), kBacklog) != 0) {
         return {};
     }

@@ -84,8 +84,8 @@ Certificate make_certificate(EVP_PKEY* key, const std::string& common_name, X509
     X509_set_pubkey(made, key);
     X509_NAME* subject = X509_get_subject_name(made);
     X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(common_name.c_str()), -1,
-                               -1, 0);
+                               reinterpret_cast<const unsigned char*>(common_name.c_str()), -1, -1,
+                               0);
     X509_set_issuer_name(made, issuer != nullptr ? X509_get_subject_name(issuer) : subject);
     return certificate;
 }
@@ -112,8 +112,7 @@ Certificate read_certificate(const std::string& pem) {
 
 TestPki::TestPki(const std::string& name) {
     const Key key = new_key();
-    const Certificate ca =
-        make_certificate(key.get(), name, nullptr, -86400, 30 * 86400, 1);
+    const Certificate ca = make_certificate(key.get(), name, nullptr, -86400, 30 * 86400, 1);
     add_extension(ca.get(), ca.get(), NID_basic_constraints, "critical,CA:TRUE");
     add_extension(ca.get(), ca.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
     add_extension(ca.get(), ca.get(), NID_subject_key_identifier, "hash");
@@ -129,8 +128,8 @@ TestPki::Server TestPki::issue(const std::string& file_name, const std::vector<s
     const Key ca_key = read_key(ca_key_pem_);
     const Certificate ca = read_certificate(ca_certificate_pem_);
     const Key key = new_key();
-    const Certificate certificate = make_certificate(
-        key.get(), "Tarnel test server", ca.get(), valid_from_s, valid_until_s, ++serial);
+    const Certificate certificate = make_certificate(key.get(), "Tarnel test server", ca.get(),
+                                                     valid_from_s, valid_until_s, ++serial);
     std::string alternative_names;
     for (const std::string& entry : names) {
         alternative_names += (alternative_names.empty() ? "" : ",") + entry;
