@@ -15,6 +15,7 @@
 #include "support/http_loopback_server.h"
 #include "support/loopback_server.h"
 #include "support/net_settings.h"
+#include "support/socket_failure.h"
 #include "support/test_pki.h"
 
 namespace tarnel::test {
@@ -43,6 +44,14 @@ std::string default_put(const std::string& host_and_port) {
            "ice-bitrate: 0\r\n"
            "ice-url: https://example.org/tarnel\r\n"
            "\r\n";
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line;
+    }
+    return all;
 }
 
 const char* const kDefaultLoginLog =
@@ -94,13 +103,8 @@ class OpenIcecastSourceTest : public ::testing::Test {
         port = server_->port_text();
     }
 
-    std::string open_failure() {
-        try {
-            open_source();
-        } catch (const SocketException& error) {
-            return error.text();
-        }
-        return "";
+    static std::string open_failure() {
+        return failure_of([] { open_source(); });
     }
 
     std::string log() const { return logged_lines(console_.text()); }
@@ -266,6 +270,39 @@ TEST(LegacySourceTest, ReachesAServerOnIpv6Loopback) {
     EXPECT_EQ(loopback.admin_requests()[0].substr(0, 20), "GET /admin.cgi?pass=");
 }
 
+TEST(LegacySourceTest, TlsCarriesTheLegacyLogInAndTitleUpdateUnchanged) {
+    const ScopedNetSettings settings;
+    const ConsoleCapture console;
+    net_timeouts.early_reply = milliseconds(200);
+    const TestPki pki;
+    const TestPki::Server certificate = pki.loopback_server();
+    HttpServerOptions options;
+    options.certificate = certificate.certificate;
+    options.key = certificate.key;
+    // A TLS stand-in that answers once it has the header block (up to its empty line).
+    HttpScript script;
+    script.source_answers = {{{"OK2\r\nicy-caps:11\r\n\r\n"}, false}};
+    const HttpLoopbackServer tls_server(script, options);
+    tls = true;
+    tls_ca_file = pki.ca_file();
+    port = std::to_string(tls_server.port() - 1);  // the source goes to port + 1
+    {
+        const SourceConnection connection = open_source();
+        connection.swrite("NSV", 3);
+        ASSERT_TRUE(tls_server.wait_for_body(0, 3, milliseconds(5000)));
+    }
+    const std::string header_block = joined(source_header_lines());
+    EXPECT_EQ(tls_server.exchanges()[0].head, "swapthis\r\n" + header_block);
+    EXPECT_EQ(tls_server.exchanges()[0].body, "NSV");
+
+    port = tls_server.port_text();
+    update_title("A Song", "", current_server_route());
+    ASSERT_TRUE(tls_server.wait_for_heads(2, milliseconds(5000)));
+    EXPECT_EQ(tls_server.exchanges()[1].head,
+              "GET /admin.cgi?pass=swapthis&mode=updinfo&song=A%20Song&url= HTTP/1.0\r\n"
+              "User-Agent: Mozilla/4.0(compatible; Tarnel v1.0.0/posix)\r\n\r\n");
+}
+
 TEST(LegacySourceTest, TlsOnALegacyPortWithoutTlsFailsTheHandshake) {
     const ScopedNetSettings settings;
     const ConsoleCapture console;
@@ -273,13 +310,8 @@ TEST(LegacySourceTest, TlsOnALegacyPortWithoutTlsFailsTheHandshake) {
     LoopbackServer loopback;
     port = loopback.port_text();
     tls = true;
-    try {
-        open_source();
-        ADD_FAILURE() << "connected";
-    } catch (const SocketException& error) {
-        EXPECT_EQ(error.text(),
-                  "TLS: handshake failed; the server may not speak TLS on this port.");
-    }
+    EXPECT_EQ(failure_of([] { open_source(); }),
+              "TLS: handshake failed; the server may not speak TLS on this port.");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "support/console_capture.h"
 #include "support/http_loopback_server.h"
 #include "support/net_settings.h"
+#include "support/socket_failure.h"
 #include "support/test_pki.h"
 
 namespace tarnel::test {
@@ -21,16 +22,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
-
-template <typename Action>
-std::string failure_of(Action action) {
-    try {
-        action();
-    } catch (const SocketException& error) {
-        return error.text();
-    }
-    return "";
-}
 
 // The test authority, and one that the tests never trust; made once for all tests.
 const TestPki& pki() {
