@@ -38,6 +38,8 @@ constexpr int kMaxSignalGap = 20;
 // the first seconds may still carry the stop's cut frame in Icecast's burst).
 constexpr auto kGapGrace = std::chrono::seconds(5);
 constexpr size_t kDescriptorSlack = 2;
+// No restart this close to the end, so that the last one has its reconnection within the run.
+constexpr auto kQuietEnd = std::chrono::seconds(60);
 
 double seconds_since(Clock::time_point from, Clock::time_point to = Clock::now()) {
     return std::chrono::duration<double>(to - from).count();
@@ -169,6 +171,7 @@ int run_icecast_soak(int minutes, unsigned seed) {
     std::vector<Gap> gaps;
     std::vector<double> reconnections;  // seconds from Icecast's stop to Tarnel's log-in
     std::vector<StampedError> errors;
+    std::vector<std::string> tarnel_errors;  // its log's error lines, as they came
     size_t log_seen = tarnel.log().size();
     size_t hup = 0, usr1 = 0, usr2 = 0, winch = 0;
     bool alive = true;
@@ -197,6 +200,14 @@ int run_icecast_soak(int minutes, unsigned seed) {
         if (count_of(fresh, "Connection Success") > 0 && reconnections.size() < gaps.size()) {
             reconnections.push_back(seconds_since(gaps.back().start, now));
         }
+        std::istringstream fresh_lines(fresh);
+        for (std::string line; std::getline(fresh_lines, line);) {
+            if (line.find("Error") != std::string::npos) {
+                tarnel_errors.push_back(
+                    std::to_string(static_cast<long>(seconds_since(run_start, now))) + " s: " +
+                    line);
+            }
+        }
         // A listener that ended (Icecast went down) is replaced once the mount is back.
         if (listener && !listener->running()) {
             frames += listener->frames();
@@ -209,7 +220,7 @@ int run_icecast_soak(int minutes, unsigned seed) {
                 gaps.back().end = now + kGapGrace;
             }
         }
-        if (now >= next_restart) {
+        if (now >= next_restart && now < deadline - kQuietEnd) {
             gaps.push_back({Clock::now()});
             icecast.stop();
             std::this_thread::sleep_for(std::chrono::seconds(pick(1, 5)));
@@ -271,7 +282,11 @@ int run_icecast_soak(int minutes, unsigned seed) {
     for (const double seconds : reconnections) {
         std::printf(" %.0f", seconds);
     }
-    std::printf("\nlisteners: %d, video frames decoded: %ld\n", listener_count, frames);
+    std::printf("\nTarnel's error lines (seconds into the run):\n");
+    for (const std::string& line : tarnel_errors) {
+        std::printf("  %s\n", line.c_str());
+    }
+    std::printf("listeners: %d, video frames decoded: %ld\n", listener_count, frames);
     std::printf("decode errors: %zu, %zu of them outside the reconnection gaps\n", errors.size(),
                 outside);
     std::printf("RSS: start %ld kB, final %ld kB, peak %ld kB (VmHWM)\n", start.rss_kb, end.rss_kb,
