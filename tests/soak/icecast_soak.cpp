@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/console_capture.h"
 #include "support/icecast_server.h"
 #include "support/media.h"
 #include "support/process.h"
@@ -152,7 +153,7 @@ int run_icecast_soak(int minutes, unsigned seed) {
     TarnelRun tarnel(icecast.tls_port());
     const std::string config = std::string("Password=") + kMountPassword + "\nMount=" + kMount +
                                "\nTLS=yes\nTLSCAFile=" + pki.ca_file() +
-                               "\nAutoReconnect=yes\nScreenLog=no\nRealTime=no\n"
+                               "\nAutoReconnect=yes\nScreenLog=yes\nRealTime=no\n"
                                "SubtitleMode=tag\nStreamName=Soak\n";
     tarnel.configure(config);
     tarnel.playlist(playlist_text(clips, random));
@@ -172,7 +173,7 @@ int run_icecast_soak(int minutes, unsigned seed) {
     std::vector<double> reconnections;  // seconds from Icecast's stop to Tarnel's log-in
     std::vector<StampedError> errors;
     std::vector<std::string> tarnel_errors;  // its log's error lines, as they came
-    size_t log_seen = tarnel.log().size();
+    size_t console_seen = tarnel.console().size();
     size_t hup = 0, usr1 = 0, usr2 = 0, winch = 0;
     bool alive = true;
 
@@ -192,11 +193,11 @@ int run_icecast_soak(int minutes, unsigned seed) {
                 errors.push_back({now, line});
             }
         }
-        // A new log-in ends the current reconnection (SIGHUP empties the log: then all of it is
-        // new).
-        const std::string log = tarnel.log();
-        const std::string fresh = log.size() >= log_seen ? log.substr(log_seen) : log;
-        log_seen = log.size();
+        // A new log-in ends the current reconnection. The console is read, not the log, which
+        // SIGHUP empties.
+        const std::string console = tarnel.console();
+        const std::string fresh = console.substr(std::min(console_seen, console.size()));
+        console_seen = console.size();
         if (count_of(fresh, "Connection Success") > 0 && reconnections.size() < gaps.size()) {
             reconnections.push_back(seconds_since(gaps.back().start, now));
         }
@@ -204,8 +205,8 @@ int run_icecast_soak(int minutes, unsigned seed) {
         for (std::string line; std::getline(fresh_lines, line);) {
             if (line.find("Error") != std::string::npos) {
                 tarnel_errors.push_back(
-                    std::to_string(static_cast<long>(seconds_since(run_start, now))) + " s: " +
-                    line);
+                    std::to_string(static_cast<long>(seconds_since(run_start, now))) +
+                    " s: " + without_stamps(line));
             }
         }
         // A listener that ended (Icecast went down) is replaced once the mount is back.
