@@ -3,7 +3,9 @@
 // the same files at their real-time rate, `ffmpeg -re` copying them (no re-encoding) into an
 // MPEG transport stream over TCP to the same kind of sink.
 //
-//     build/bench/stream_bench --media DIR              one Tarnel stream, then ffmpeg -re
+//     build/bench/stream_bench --media DIR              one Tarnel stream, then ffmpeg -re, then
+//                                                       Tarnel to a private Icecast mount in
+//                                                       plain HTTP and in TLS
 //     build/bench/stream_bench --media DIR --streams N  N Tarnel streams at once, on one core
 //
 // DIR holds the NSV files to play (every *.nsv, in name order); scripts/bench makes them. For
@@ -11,7 +13,8 @@
 // voluntary context switches (the process going to sleep: its wake-ups) per second of media,
 // and pacing: for Tarnel, how long after the wall clock's tick the first byte of each second
 // reached the sink; for ffmpeg, which paces from its own start, how late the first byte of each
-// media second came against that start plus the media time.
+// media second came against that start plus the media time. For the Icecast runs, what TLS
+// costs: processor time and peak memory, plain against TLS (pacing is not measured there).
 
 #include <benchmark/benchmark.h>
 #include <sched.h>
@@ -34,9 +37,11 @@
 #include "nsv/nsv_reader.h"
 #include "stream_figures.h"
 #include "stream_sink.h"
+#include "support/icecast_server.h"
 #include "support/process.h"
 #include "support/process_stats.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace {
 
@@ -273,6 +278,50 @@ Figures run_ffmpeg() {
     return figures;
 }
 
+// One Tarnel stream by Icecast's protocol to a private Icecast mount, in TLS or not, playing the
+// playlist once: an entry that cannot be opened follows the files, and its log line ends the run.
+Figures run_tarnel_icecast(bool tls) {
+    Figures figures;
+    figures.processes = 1;
+    figures.media_seconds = media.seconds;
+    const tarnel::test::TestPki pki;
+    tarnel::test::IcecastServer::Options icecast_options;
+    icecast_options.own_mount = "/bench.nsv";
+    icecast_options.own_mount_password = "bench-secret";
+    icecast_options.tls_certificate = pki.loopback_server().combined;
+    tarnel::test::IcecastServer icecast(icecast_options);
+    const TempDir dir;
+    std::string list = "#Mode=basic\n";
+    for (const std::string& file : media.files) {
+        list += file + "\n";
+    }
+    dir.write("list.plo", list + "end-of-the-playlist.nsv\n");
+    dir.write("tarnel.conf",
+              tarnel_config(tls ? icecast.tls_port() : icecast.port(), dir.file("list.plo")) +
+                  "Mount=/bench.nsv\nPassword=bench-secret\nRealTime=no\n" +
+                  (tls ? "TLS=yes\nTLSCAFile=" + pki.ca_file() + "\n" : ""));
+    Process process(options.tarnel, {"tarnel.conf"}, dir.path(), "/dev/null");
+    const auto log = [&] { return tarnel::test::read_file(dir.file("tarnel.log")); };
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration<double>(media.seconds + kGraceSeconds);
+    while (log().find("Unable to open end-of-the-playlist.nsv") == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline || !process.running()) {
+            figures.failure = "the Icecast run did not finish; its log:\n" + log();
+            return figures;
+        }
+        note_peak_rss(figures, process);
+        std::this_thread::sleep_for(kPoll);
+    }
+    note_peak_rss(figures, process);
+    if (log().find("Error") != std::string::npos) {
+        figures.failure = "the Icecast run logged an error:\n" + log();
+    }
+    process.signal(SIGTERM);
+    process.wait(5000);
+    add_usage(figures, process.usage());
+    return figures;
+}
+
 void report(benchmark::State& state, const Figures& figures) {
     if (!figures.failure.empty()) {
         state.SkipWithError(figures.failure.c_str());
@@ -326,6 +375,15 @@ void print_comparison(const Figures& tarnel, const Figures& ffmpeg) {
         "(Tarnel: after the wall clock's tick, %zu seconds; ffmpeg: against its own "
         "start plus the media time, %zu seconds)\n",
         t.count, f.count);
+}
+
+void print_tls_comparison(const Figures& plain, const Figures& tls) {
+    std::printf("\nTarnel to a private Icecast mount, %.0f s of media:\n", media.seconds);
+    std::printf("%-34s %12s %12s %10s\n", "", "TLS", "plain", "ratio");
+    print_row("CPU per minute of media", tls.cpu_per_media_minute(), plain.cpu_per_media_minute(),
+              "s");
+    print_row("peak RSS", static_cast<double>(tls.peak_rss_kb) / 1024,
+              static_cast<double>(plain.peak_rss_kb) / 1024, "MiB");
 }
 
 void print_scale(const Figures& figures) {
@@ -413,10 +471,17 @@ int main(int argc, char** argv) {
     } else {
         register_run("tarnel", [] { return run_tarnel(1, false); });
         register_run("ffmpeg_re", [] { return run_ffmpeg(); });
+        register_run("tarnel_icecast", [] { return run_tarnel_icecast(false); });
+        register_run("tarnel_icecast_tls", [] { return run_tarnel_icecast(true); });
         benchmark::RunSpecifiedBenchmarks();
-        if (results.count("tarnel") != 0 && results.count("ffmpeg_re") != 0 &&
-            results["tarnel"].failure.empty() && results["ffmpeg_re"].failure.empty()) {
+        const auto succeeded = [](const char* name) {
+            return results.count(name) != 0 && results[name].failure.empty();
+        };
+        if (succeeded("tarnel") && succeeded("ffmpeg_re")) {
             print_comparison(results["tarnel"], results["ffmpeg_re"]);
+        }
+        if (succeeded("tarnel_icecast") && succeeded("tarnel_icecast_tls")) {
+            print_tls_comparison(results["tarnel_icecast"], results["tarnel_icecast_tls"]);
         }
     }
     benchmark::Shutdown();

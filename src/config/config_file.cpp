@@ -10,7 +10,7 @@ namespace tarnel {
 
 namespace {
 
-enum class Rule { kText, kLowerText, kYesNo, kSubtitleMode, kPublic };
+enum class Rule { kText, kLowerText, kYesNo, kSubtitleMode, kPublic, kMount };
 
 struct Key {
     const char* name;
@@ -44,6 +44,10 @@ const Key kKeys[] = {
     {"IRC=", Rule::kText, &irc, nullptr},
     {"ICQ=", Rule::kText, &icq, nullptr},
     {"AIM=", Rule::kText, &aim, nullptr},
+    {"Mount=", Rule::kMount, &mount, nullptr},
+    {"User=", Rule::kText, &user, nullptr},
+    {"TLS=", Rule::kYesNo, nullptr, &tls},
+    {"TLSCAFile=", Rule::kText, &tls_ca_file, nullptr},
     {"StatusFile=", Rule::kText, &status_file, nullptr},
 };
 
@@ -60,7 +64,7 @@ const ModeName kSubtitleModes[] = {
 
 }  // namespace
 
-bool apply_config_line(const std::string& line) {
+bool apply_config_line(const std::string& line, bool* invalid) {
     for (const Key& key : kKeys) {
         const std::string name = key.name;
         if (!starts_with(line, name)) {
@@ -88,6 +92,17 @@ bool apply_config_line(const std::string& line) {
             case Rule::kPublic:
                 *key.text = lower == "public=yes" ? "1" : "0";
                 break;
+            case Rule::kMount: {
+                // A mount is a path on the server; anything else would make a request that no
+                // server can take, so the legacy protocol stays in force.
+                const std::string value = line.substr(name.size());
+                const bool valid = value.empty() || value[0] == '/';
+                *key.text = valid ? value : std::string();
+                if (!valid && invalid != nullptr) {
+                    *invalid = true;
+                }
+                break;
+            }
         }
         return true;
     }
@@ -108,8 +123,14 @@ bool load_config() {
             continue;
         }
         strip_line_end(line);
-        if (!apply_config_line(line)) {
+        bool invalid = false;
+        if (!apply_config_line(line, &invalid)) {
             nsv_log(strformat("Warning: unrecognized parameter input on line %d", line_number));
+        } else if (invalid) {
+            nsv_log(
+                strformat("Warning: Mount= on line %d does not start with /; the legacy "
+                          "source protocol is used",
+                          line_number));
         }
     }
     nsv_log("Configuration file loaded from '" + config_file + "'");

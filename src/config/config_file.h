@@ -14,7 +14,8 @@ constexpr size_t kConfigLineChars = 254;
 bool load_config();
 
 // Applies one configuration line (line end already cut) to the settings. Keys count only at the
-// start of the line. Returns false when the line holds no known key.
-bool apply_config_line(const std::string& line);
+// start of the line. Returns false when the line holds no known key. A value the key cannot take
+// (a Mount= that does not start with "/") leaves the setting empty and sets *invalid.
+bool apply_config_line(const std::string& line, bool* invalid = nullptr);
 
 }  // namespace tarnel

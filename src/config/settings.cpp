@@ -26,6 +26,10 @@ std::string irc;
 std::string icq;
 std::string aim;
 std::string status_file;
+std::string mount;
+std::string user;
+bool tls;
+std::string tls_ca_file;
 
 std::string config_file;
 
@@ -54,6 +58,10 @@ void reset_settings() {
     icq = "N/A";
     aim = "N/A";
     status_file.clear();
+    mount.clear();
+    user = "source";
+    tls = false;
+    tls_ca_file.clear();
     config_file = "tarnel.conf";
 }
 

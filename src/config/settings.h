@@ -30,6 +30,14 @@ extern std::string irc;
 extern std::string icq;
 extern std::string aim;
 extern std::string status_file;  // path of the JSON status file; empty: none
+// Icecast's own source protocol and TLS. An empty mount keeps the legacy protocol (password on
+// port + 1, title update through /admin.cgi); a mount ("/" first) selects a PUT to that mount on
+// the base port, authenticated as user. tls wraps every connection in TLS, verified against the
+// system's trust store or, when tls_ca_file is not empty, the certificates of that PEM file.
+extern std::string mount;
+extern std::string user;
+extern bool tls;
+extern std::string tls_ca_file;
 
 extern std::string config_file;
 

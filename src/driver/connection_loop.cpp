@@ -26,7 +26,7 @@ constexpr std::chrono::seconds kIdlePassPause{1};
 
 // Streams the playlist over the connection, forever. Returns only when a "#reload" marker could
 // not reload the playlist; a failed send leaves by SocketException.
-void stream_playlist(DriverState& state, const ClientSocket& connection) {
+void stream_playlist(DriverState& state, const SourceConnection& connection) {
     size_t idle_selections = 0;
     for (;;) {
         carry_out_signals();
@@ -83,7 +83,7 @@ int run_connection_loop(DriverState& state) {
     for (;;) {
         start_connecting(state.status);
         try {
-            const ClientSocket connection = open_source_connection();
+            const SourceConnection connection = open_source();
             connected(state.status);
             state.current_object = 0;
             stream_playlist(state, connection);

@@ -14,7 +14,6 @@
 #include "driver/run_status.h"
 #include "driver/service_notify.h"
 #include "driver/subtitle.h"
-#include "net/title_update.h"
 #include "nsv/nsv_format.h"
 #include "nsv/nsv_reader.h"
 
@@ -79,7 +78,7 @@ void count_second_sent(RunStatus& status, int bytes) {
 }
 
 // Sends the file one second per cycle; returns true when any data was sent.
-bool stream_seconds(DriverState& state, NSVReader& reader, const ClientSocket& connection) {
+bool stream_seconds(DriverState& state, NSVReader& reader, const SourceConnection& connection) {
     long start = 0;
     long length = 0;
     double framerate = 0;
@@ -168,7 +167,7 @@ std::optional<std::string> metadata_value(const std::string& metadata, const std
     return metadata.substr(value_at, end == std::string::npos ? std::string::npos : end - value_at);
 }
 
-bool stream_entry(DriverState& state, const ClientSocket& connection) {
+bool stream_entry(DriverState& state, const SourceConnection& connection) {
     NSVReader reader;
     if (!reader.Open(state.current_entry)) {
         nsv_log("Unable to open " + state.current_entry);
@@ -182,7 +181,7 @@ bool stream_entry(DriverState& state, const ClientSocket& connection) {
     state.status.title = state.file_title;
     state.status.second = 0;
     publish_status(state.status);
-    update_title(state.file_title, state.file_url);
+    connection.update_title(state.file_title, state.file_url);
     const bool sent = stream_seconds(state, reader, connection);
     advance_after_file(state);
     return sent;

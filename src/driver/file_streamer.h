@@ -4,7 +4,7 @@
 #include <string>
 
 #include "driver/driver_state.h"
-#include "net/client_socket.h"
+#include "driver/source_connection.h"
 
 namespace tarnel {
 
@@ -17,8 +17,9 @@ std::string base_name(const std::string& entry);
 std::optional<std::string> metadata_value(const std::string& metadata, const std::string& key);
 
 // Streams state.current_entry over the source connection, one second per wall-clock second, then
-// advances the playlist position. Returns true when any of the file's data was sent. A failed
-// send throws SocketException and leaves the position where it was.
-bool stream_entry(DriverState& state, const ClientSocket& connection);
+// advances the playlist position; the file's title goes to the server by the connection's title
+// update first. Returns true when any of the file's data was sent. A failed send throws
+// SocketException and leaves the position where it was.
+bool stream_entry(DriverState& state, const SourceConnection& connection);
 
 }  // namespace tarnel

@@ -5,6 +5,7 @@
 
 #include "config/log.h"
 #include "config/settings.h"
+#include "driver/icecast_source.h"
 #include "net/net_timeouts.h"
 #include "net/socket_exception.h"
 
@@ -12,23 +13,15 @@ namespace tarnel {
 
 namespace {
 
-void send_lines(const ClientSocket& connection, const std::vector<std::string>& lines) {
+void send_lines(Transport& connection, const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
-        connection << line;
+        connection.write_text(line);
     }
 }
 
-void check_reply(const ClientSocket& connection) {
-    std::string reply;
-    connection >> reply;
-    if (!login_accepted(reply)) {
+void check_reply(Transport& connection) {
+    if (!login_accepted(connection.read_some())) {
         throw SocketException("Invalid Password");
-    }
-}
-
-void log_lines(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
-        nsv_log(line);
     }
 }
 
@@ -61,9 +54,9 @@ bool login_accepted(const std::string& reply) {
     return reply.find("OK2") != std::string::npos;
 }
 
-ClientSocket open_source_connection() {
-    ClientSocket connection(server, source_port());
-    connection << password << "\r\n";
+void legacy_login(Transport& connection) {
+    connection.write_text(password);
+    connection.write_text("\r\n");
 
     if (connection.readable_within(net_timeouts.early_reply)) {
         // The usual order: the reply to the password, then the header block.
@@ -76,9 +69,30 @@ ClientSocket open_source_connection() {
         check_reply(connection);
         nsv_log("Connection Success");
     }
-    log_lines(source_summary_lines());
+    log_source_summary();
     std::this_thread::sleep_for(kAfterHeadersPause);
+}
+
+ClientSocket open_source_connection() {
+    ClientSocket connection(server, source_port());
+    legacy_login(connection);
     return connection;
+}
+
+SourceConnection open_source() {
+    const ServerRoute route = current_server_route();
+    if (route.mount.empty()) {
+        std::unique_ptr<Transport> connection = open_transport(server, source_port(), route.tls);
+        legacy_login(*connection);
+        return SourceConnection(std::move(connection), route);
+    }
+    return SourceConnection(open_icecast_source(route), route);
+}
+
+void log_source_summary() {
+    for (const std::string& line : source_summary_lines()) {
+        nsv_log(line);
+    }
 }
 
 }  // namespace tarnel

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "net/client_socket.h"
+#include "net/title_update.h"
+#include "net/transport.h"
 
 namespace tarnel {
 
@@ -12,6 +16,26 @@ namespace tarnel {
 // title update that comes within a few tens of milliseconds of it; this pause after the headers
 // lets the server finish the log-in before anything else is sent.
 constexpr std::chrono::milliseconds kAfterHeadersPause{200};
+
+// An open source connection as the streaming loop sees it: the stream's bytes go out on it, and
+// each file's title goes to the same server by the protocol and transport that the connection
+// was opened with. Move-only; destruction closes the connection.
+class SourceConnection {
+  public:
+    SourceConnection(std::unique_ptr<Transport> transport, ServerRoute route)
+        : transport_(std::move(transport)), route_(std::move(route)) {}
+
+    // Sends every byte; throws SocketException "Could not write to socket.".
+    void swrite(const char* data, size_t length) const { transport_->write_all(data, length); }
+    // Logs its outcome and never throws (see update_title).
+    void update_title(const std::string& title, const std::string& link) const {
+        tarnel::update_title(title, link, route_);
+    }
+
+  private:
+    std::unique_ptr<Transport> transport_;
+    ServerRoute route_;
+};
 
 // The port of the source connection: the configured base port (as by atoi) plus one.
 int source_port();
@@ -21,15 +45,25 @@ int source_port();
 // even when its value is empty.
 std::vector<std::string> source_header_lines();
 
-// The three summary lines logged once the stream is announced.
+// The three summary lines logged once the stream is announced, and their logging.
 std::vector<std::string> source_summary_lines();
+void log_source_summary();
 
 // Whether the server's first reply accepts the password.
 bool login_accepted(const std::string& reply);
 
-// Connects to the server's source port, logs in with the password and announces the stream with
-// the header block, logging "Connection Success" and the summary lines. Returns the open
+// The legacy log-in on an open connection to the source port: the password, the reply, the
+// header block, "Connection Success" and the summary lines, then kAfterHeadersPause. Every
+// failure throws SocketException.
+void legacy_login(Transport& connection);
+
+// A plain connection to the server's source port after the legacy log-in. Returns the open
 // connection for streaming; every failure throws SocketException.
 ClientSocket open_source_connection();
+
+// Opens the source connection that the settings name: the legacy protocol on port + 1 when Mount
+// is empty, Icecast's on the base port otherwise; in TLS when TLS is on. Every failure throws
+// SocketException.
+SourceConnection open_source();
 
 }  // namespace tarnel

@@ -40,6 +40,12 @@ bool ClientSocket::swrite(const char* data, size_t length) const {
     return true;
 }
 
+std::string ClientSocket::read_some() {
+    std::string text;
+    *this >> text;
+    return text;
+}
+
 int ClientSocket::sread(char* buffer, size_t length) const {
     const int received = brecv(buffer, length);
     if (received == 0) {

@@ -5,12 +5,14 @@
 #include <string>
 
 #include "net/socket.h"
+#include "net/transport.h"
 
 namespace tarnel {
 
 // A connected TCP client that turns every failure of the socket layer into a SocketException
-// with a fixed text. Move-only; destruction closes the connection.
-class ClientSocket : private Socket {
+// with a fixed text. Move-only; destruction closes the connection. As a Transport it is the
+// plain (not encrypted) connection.
+class ClientSocket : private Socket, public Transport {
   public:
     using Clock = std::chrono::steady_clock;
 
@@ -39,9 +41,19 @@ class ClientSocket : private Socket {
     bool inbuffer() const { return Socket::inbuffer(); }
 
     // Whether bytes (or a close) arrive within timeout, without consuming them.
-    bool readable_within(std::chrono::milliseconds timeout) const {
+    bool readable_within(std::chrono::milliseconds timeout) const override {
         return Socket::readable_within(timeout);
     }
+
+    // The Transport: swrite, and one operator>>.
+    void write_all(const char* data, size_t length) override { swrite(data, length); }
+    std::string read_some() override;
+
+    // For a layer that runs its own protocol over this connection (TLS): the descriptor stays
+    // owned here, and the deadline bounds every later wait.
+    using Socket::deadline;
+    using Socket::descriptor;
+    using Socket::set_deadline;
 };
 
 }  // namespace tarnel

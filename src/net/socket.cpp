@@ -13,6 +13,7 @@
 #include <memory>
 #include <ostream>
 #include <utility>
+#include <vector>
 
 #include "config/log.h"
 #include "net/net_timeouts.h"
@@ -28,23 +29,36 @@ void print_receive_failure(int error) {
     console() << "status == -1   errno == " << error << "  in Socket::recv\n" << std::flush;
 }
 
-// The first IPv4 address of host: a dotted address is taken as it is, anything else is resolved.
-bool resolve_ipv4(const std::string& host, in_addr& result) {
-    if (inet_pton(AF_INET, host.c_str(), &result) == 1) {
-        return true;
+// Every address of host for a TCP connection to port, in the resolver's order: an IPv4 or IPv6
+// literal as it is (an IPv6 literal may stand in brackets), a name as the system resolves it for
+// any address family. Empty when the name does not resolve.
+std::vector<sockaddr_storage> resolve(std::string host, int port_number) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
     }
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        return false;
+    if (getaddrinfo(host.c_str(), std::to_string(port_number).c_str(), &hints, &found) != 0) {
+        return {};
     }
     const std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, freeaddrinfo);
-    sockaddr_in ipv4{};
-    std::memcpy(&ipv4, found->ai_addr, sizeof ipv4);
-    result = ipv4.sin_addr;
-    return true;
+    std::vector<sockaddr_storage> addresses;
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        if ((entry->ai_family == AF_INET || entry->ai_family == AF_INET6) &&
+            entry->ai_addrlen <= sizeof(sockaddr_storage)) {
+            sockaddr_storage address{};
+            std::memcpy(&address, entry->ai_addr, entry->ai_addrlen);
+            addresses.push_back(address);
+        }
+    }
+    return addresses;
+}
+
+socklen_t length_of(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
 }  // namespace
@@ -78,8 +92,12 @@ void Socket::close_descriptor() {
 }
 
 bool Socket::create() {
+    return create(AF_INET);
+}
+
+bool Socket::create(int family) {
     close_descriptor();
-    descriptor_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    descriptor_ = ::socket(family, SOCK_STREAM, 0);
     if (descriptor_ == -1) {
         return false;
     }
@@ -114,25 +132,44 @@ bool Socket::connect(std::string host, int port_number) {
     if (descriptor_ == -1 || port_number < 1 || port_number > kMaxPort) {
         return false;
     }
-    sockaddr_in target{};
-    if (!resolve_ipv4(host, target.sin_addr)) {
+    const std::vector<sockaddr_storage> addresses = resolve(std::move(host), port_number);
+    if (addresses.empty()) {
         console() << "\nLookup failed\n" << std::flush;
         return false;
     }
-    target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<uint16_t>(port_number));
-    address_ = target;
+    // Every address in turn, within the one connection time-out; each attempt gets an equal share
+    // of the time left, so an address that never answers cannot keep the others from a try.
+    const Clock::time_point end = Clock::now() + net_timeouts.connect;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const Clock::duration left = end - Clock::now();
+        if (left <= Clock::duration::zero()) {
+            return false;
+        }
+        // A descriptor whose attempt failed is not used again, nor one of the other family.
+        const int family = addresses[i].ss_family;
+        if ((i > 0 || family != AF_INET) && !create(family)) {
+            continue;
+        }
+        const auto share = std::chrono::ceil<std::chrono::milliseconds>(
+            left / static_cast<Clock::duration::rep>(addresses.size() - i));
+        if (connect_to(addresses[i], share)) {
+            return true;
+        }
+    }
+    return false;
+}
 
+bool Socket::connect_to(const sockaddr_storage& target, std::chrono::milliseconds timeout) {
+    address_ = target;
     // Connect without blocking so the attempt can be given up after the time-out, then put the
     // descriptor back into its former mode.
     const int flags = fcntl(descriptor_, F_GETFL);
     if (flags == -1 || fcntl(descriptor_, F_SETFL, flags | O_NONBLOCK) == -1) {
         return false;
     }
-    bool connected =
-        ::connect(descriptor_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0;
-    if (!connected && (errno == EINPROGRESS || errno == EINTR) &&
-        wait_for(POLLOUT, net_timeouts.connect)) {
+    bool connected = ::connect(descriptor_, reinterpret_cast<const sockaddr*>(&address_),
+                               length_of(address_)) == 0;
+    if (!connected && (errno == EINPROGRESS || errno == EINTR) && wait_for(POLLOUT, timeout)) {
         int error = 0;
         socklen_t length = sizeof error;
         connected =
@@ -232,13 +269,15 @@ bool Socket::bind(int port_number, const std::string& local_address) {
     if (descriptor_ == -1 || port_number < 0 || port_number > kMaxPort) {
         return false;
     }
-    address_ = sockaddr_in{};
-    address_.sin_family = AF_INET;
-    address_.sin_port = htons(static_cast<uint16_t>(port_number));
-    if (inet_pton(AF_INET, local_address.c_str(), &address_.sin_addr) != 1) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port_number));
+    if (inet_pton(AF_INET, local_address.c_str(), &local.sin_addr) != 1) {
         return false;
     }
-    return ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) != -1;
+    address_ = sockaddr_storage{};
+    std::memcpy(&address_, &local, sizeof local);
+    return ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != -1;
 }
 
 bool Socket::listen() const {

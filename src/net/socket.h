@@ -1,6 +1,6 @@
 #pragma once
 
-#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -9,9 +9,9 @@
 
 namespace tarnel {
 
-// One IPv4 TCP socket descriptor and its socket address. Every outcome is a true/false or count
-// result; nothing throws. The object is the only owner of its descriptor: it can be moved, never
-// copied, and its destructor closes the descriptor.
+// One TCP socket descriptor (IPv4 or IPv6) and its socket address. Every outcome is a true/false or
+// count result; nothing throws. The object is the only owner of its descriptor: it can be moved,
+// never copied, and its destructor closes the descriptor.
 //
 // Every wait for the peer is bounded (net_timeouts), and optionally by an overall deadline for
 // the whole life of the socket (set_deadline), so a stalled peer turns into a failed result.
@@ -30,10 +30,12 @@ class Socket {
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
-    // A new TCP socket with SO_REUSEADDR set; true if both calls succeeded.
+    // A new IPv4 TCP socket with SO_REUSEADDR set; true if both calls succeeded.
     bool create();
-    // Connects to host (a dotted IPv4 address, or a name resolved to IPv4) and port; gives up
-    // after net_timeouts.connect. Prints "\nLookup failed\n" when the name does not resolve.
+    // Connects to host and port: an IPv4 or IPv6 address (the latter also in brackets), or a
+    // name resolved for either family. Every address of the name is tried in the resolver's
+    // order, on a new socket of its family where needed, until one connects; all of them within
+    // net_timeouts.connect. Prints "\nLookup failed\n" when the name does not resolve.
     bool connect(std::string host, int port_number);
 
     // Send every byte of data, continuing after partial writes and interrupted calls; false on an
@@ -66,8 +68,17 @@ class Socket {
     bool readable_within(std::chrono::milliseconds timeout) const;
     // An overall end for every later wait on this socket.
     void set_deadline(Clock::time_point deadline) { deadline_ = deadline; }
+    Clock::time_point deadline() const { return deadline_; }
+
+    // The descriptor, for a layer (TLS) that runs its own protocol over the connection; the
+    // object stays its owner.
+    int descriptor() const { return descriptor_; }
 
   private:
+    // A new TCP socket of the family (AF_INET or AF_INET6), replacing the descriptor.
+    bool create(int family);
+    // One connection attempt to target, given up after timeout.
+    bool connect_to(const sockaddr_storage& target, std::chrono::milliseconds timeout);
     // Polls for events until they are ready, timeout ran out or the deadline passed.
     bool wait_for(short events, std::chrono::milliseconds timeout) const;
     // One receive after a bounded wait for data; -1 with errno set on failure or time-out.
@@ -75,7 +86,7 @@ class Socket {
     void close_descriptor();
 
     int descriptor_ = -1;
-    sockaddr_in address_{};
+    sockaddr_storage address_{};
     Clock::time_point deadline_ = Clock::time_point::max();
 };
 

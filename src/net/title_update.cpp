@@ -4,9 +4,10 @@
 
 #include "config/log.h"
 #include "config/settings.h"
-#include "net/client_socket.h"
+#include "net/http_client.h"
 #include "net/net_timeouts.h"
 #include "net/socket_exception.h"
+#include "net/transport.h"
 
 namespace tarnel {
 
@@ -51,18 +52,61 @@ std::vector<std::string> title_update_request(const std::string& pass, const std
             ")\r\n\r\n"};
 }
 
-void update_title(std::string title, std::string link) {
+std::string metadata_request(const std::string& host, int port_number,
+                             const std::string& mount_name, const std::string& user_name,
+                             const std::string& pass, const std::string& title) {
+    return "GET /admin/metadata?mount=" + percent_encode(mount_name) +
+           "&mode=updinfo&song=" + percent_encode(title) +
+           " HTTP/1.0\r\nHost: " + host_header(host, port_number) +
+           "\r\nAuthorization: " + basic_credentials(user_name, pass) +
+           "\r\nUser-Agent: " + http_user_agent() + "\r\n\r\n";
+}
+
+ServerRoute current_server_route() {
+    return {mount, tls};
+}
+
+namespace {
+
+// Sends Icecast's title update and checks its answer; throws the failure's text.
+void send_metadata(Transport& admin, int base_port, const std::string& mount_name,
+                   const std::string& title) {
+    admin.write_text(metadata_request(server, base_port, mount_name, user, password, title));
+    const HttpReply reply = read_http_reply(admin);
+    if (reply.state == HttpReply::State::kMalformed) {
+        throw SocketException("Malformed reply from the server.");
+    }
+    if (reply.status == 401) {
+        throw SocketException("Invalid Password");
+    }
+    if (reply.status != 200) {
+        throw SocketException("Unexpected reply from the server.");
+    }
+}
+
+}  // namespace
+
+void update_title(const std::string& title, const std::string& link, const ServerRoute& route) {
     try {
-        // The base port itself (the source connection uses the next one).
-        const ClientSocket admin(server, std::atoi(port.c_str()),
-                                 ClientSocket::Clock::now() + net_timeouts.title_update);
-        for (const std::string& piece : title_update_request(password, title, link)) {
-            admin << piece;
+        // The base port itself (the legacy source connection uses the next one).
+        const int base_port = std::atoi(port.c_str());
+        const std::unique_ptr<Transport> admin = open_transport(
+            server, base_port, route.tls, Transport::Clock::now() + net_timeouts.title_update);
+        if (route.mount.empty()) {
+            for (const std::string& piece : title_update_request(password, title, link)) {
+                admin->write_text(piece);
+            }
+        } else {
+            send_metadata(*admin, base_port, route.mount, title);
         }
         nsv_log("Title Updated (" + title + ")");
     } catch (const SocketException& error) {
         nsv_log("Error Updating Title(" + error.text() + ")");
     }
+}
+
+void update_title(std::string title, std::string link) {
+    update_title(title, link, current_server_route());
 }
 
 }  // namespace tarnel

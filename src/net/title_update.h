@@ -14,9 +14,31 @@ std::string percent_encode(const std::string& value);
 std::vector<std::string> title_update_request(const std::string& pass, const std::string& title,
                                               const std::string& link);
 
-// Tells the streaming server's administration page (server, base port) which title now plays.
-// The answer is never read. Logs "Title Updated (" + title + ")" or "Error Updating Title(" +
-// the failure + ")"; never throws, and gives up after net_timeouts.title_update.
+// Icecast's title update for a mount, sent whole: a GET of /admin/metadata with the mount and the
+// title percent-encoded, the Host, the source's Basic credentials and the User-Agent.
+std::string metadata_request(const std::string& host, int port_number,
+                             const std::string& mount_name, const std::string& user_name,
+                             const std::string& pass, const std::string& title);
+
+// How the program reaches the server: the legacy protocol when mount is empty (source on port + 1,
+// titles by /admin.cgi), otherwise Icecast's for that mount (source and titles on the base port);
+// in TLS or not. A source connection keeps the route of its start, for its titles too, so a
+// reloaded configuration changes it only with the next connection.
+struct ServerRoute {
+    std::string mount;
+    bool tls = false;
+};
+
+// The route that the settings name now.
+ServerRoute current_server_route();
+
+// Tells the streaming server (server, base port) which title now plays, by route. The legacy
+// request's answer is never read; Icecast's must be a 200. Logs "Title Updated (" + title + ")"
+// or "Error Updating Title(" + the failure + ")"; never throws, and gives up after
+// net_timeouts.title_update.
+void update_title(const std::string& title, const std::string& link, const ServerRoute& route);
+
+// The same by the route of the settings.
 void update_title(std::string title, std::string link);
 
 }  // namespace tarnel

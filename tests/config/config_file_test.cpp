@@ -176,5 +176,33 @@ TEST_F(ConfigFileTest, MissingFileOrOneThatNeverEndsWarnsAndKeepsSettings) {
     }
 }
 
+TEST_F(ConfigFileTest, IcecastAndTlsKeysHaveTheirDefaultsAndRules) {
+    EXPECT_EQ(mount, "");
+    EXPECT_EQ(user, "source");
+    EXPECT_FALSE(tls);
+    EXPECT_EQ(tls_ca_file, "");
+    load("Mount=/live\nUser=DJ One\nTLS=YES\nTLSCAFile=/etc/ssl/private ca.pem\n");
+    EXPECT_EQ(mount, "/live");
+    EXPECT_EQ(user, "DJ One");
+    EXPECT_TRUE(tls);
+    EXPECT_EQ(tls_ca_file, "/etc/ssl/private ca.pem");
+    load("TLS=yes \nMount=\n");  // the yes rule: a trailing space is no
+    EXPECT_FALSE(tls);
+    EXPECT_EQ(mount, "");  // empty: the legacy protocol
+}
+
+TEST_F(ConfigFileTest, AMountWithoutALeadingSlashIsReportedWithItsLineAndLeftEmpty) {
+    for (const char* value : {"live", " /live", "http://host/live"}) {
+        mount = "/before";
+        const std::string out = load("; comment\nPort=9000\nMount=" + std::string(value) + "\n");
+        EXPECT_EQ(without_padding(out),
+                  "\rWarning: Mount= on line 3 does not start with /; the legacy source protocol "
+                  "is used\nConfiguration file loaded from '" +
+                      config_file + "'\n")
+            << value;
+        EXPECT_EQ(mount, "") << value;
+    }
+}
+
 }  // namespace
 }  // namespace tarnel::test

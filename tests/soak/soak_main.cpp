@@ -3,7 +3,7 @@
 // rewriting the configuration) and restarts the server at random; then checks every connection's
 // stream against the files' expected wires and reports process health and resource figures.
 // Usage: tarnel_soak MINUTES [SEED [RESTART_ONE_IN]]; exit status 0 when nothing was lost,
-// corrupted or leaked.
+// corrupted or leaked. With --icecast first, the run against a real peer (icecast_soak.h).
 
 #include <sys/stat.h>
 
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/process_stats.h"
+#include "soak/icecast_soak.h"
 #include "soak/stream_check.h"
 #include "support/loopback_server.h"
 #include "support/nsv_expected.h"
@@ -203,8 +204,15 @@ int run(int minutes, unsigned seed, int restart_one_in) {
 }  // namespace tarnel::test
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "--icecast" && std::atoi(argv[2]) > 0) {
+        const unsigned seed = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10))
+                                       : std::random_device{}();
+        return tarnel::test::run_icecast_soak(std::atoi(argv[2]), seed);
+    }
     if (argc < 2 || std::atoi(argv[1]) <= 0) {
-        std::fprintf(stderr, "usage: tarnel_soak MINUTES [SEED [RESTART_ONE_IN]]\n");
+        std::fprintf(stderr,
+                     "usage: tarnel_soak MINUTES [SEED [RESTART_ONE_IN]]\n"
+                     "       tarnel_soak --icecast MINUTES [SEED]\n");
         return 2;
     }
     const unsigned seed = argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10))

@@ -1,5 +1,7 @@
 #include "support/console_capture.h"
 
+#include <algorithm>
+
 namespace tarnel::test {
 
 namespace {
@@ -69,6 +71,16 @@ std::string without_padding(const std::string& text) {
         kept.push_back(c);
     }
     return kept;
+}
+
+}  // namespace tarnel::test
+
+namespace tarnel::test {
+
+std::string logged_lines(const std::string& console) {
+    std::string text = without_padding(without_stamps(console));
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
 }
 
 }  // namespace tarnel::test

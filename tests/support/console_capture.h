@@ -45,4 +45,8 @@ bool is_stamped_lines(const std::string& text);
 // Drops the spaces before each line feed: the console pads a line over a longer one before it.
 std::string without_padding(const std::string& text);
 
+// The log lines on a console: without time stamps, padding and the carriage returns that go
+// before a log line when the status line may be on screen.
+std::string logged_lines(const std::string& console);
+
 }  // namespace tarnel::test

@@ -51,6 +51,16 @@ IcecastServer::IcecastServer() : IcecastServer(Options()) {}
 
 IcecastServer::IcecastServer(Options options) : options_(std::move(options)) {
     port_ = free_port_pair();
+    const bool with_tls = !options_.tls_certificate.empty();
+    if (with_tls) {
+        // A copy that the server can read once it runs as nobody.
+        const std::string readable = dir_.write("server.pem", read_file(options_.tls_certificate));
+        chmod(readable.c_str(), 0644);
+        options_.tls_certificate = readable;
+        do {
+            tls_port_ = free_port_pair();
+        } while (tls_port_ != 0 && tls_port_ >= port_ - 1 && tls_port_ <= port_ + 1);
+    }
     // The server drops root privileges to nobody, who must reach the folder and write its logs.
     chmod(dir_.path().c_str(), 0755);
     const std::string logs = dir_.file("log");
@@ -74,13 +84,23 @@ IcecastServer::IcecastServer(Options options) : options_(std::move(options)) {
         "  <hostname>127.0.0.1</hostname>\n"
         "  <listen-socket><port>" +
         std::to_string(port_) + "</port><bind-address>127.0.0.1</bind-address><shoutcast-mount>" +
-        options_.mount +
-        "</shoutcast-mount></listen-socket>\n"
+        options_.mount + "</shoutcast-mount></listen-socket>\n" +
+        (with_tls ? "  <listen-socket><port>" + std::to_string(tls_port_) +
+                        "</port><bind-address>127.0.0.1</bind-address><ssl>1</ssl>"
+                        "</listen-socket>\n"
+                  : std::string()) +
+        (options_.own_mount_password.empty()
+             ? std::string()
+             : "  <mount><mount-name>" + options_.own_mount + "</mount-name><password>" +
+                   options_.own_mount_password + "</password></mount>\n") +
         "  <fileserve>1</fileserve>\n"
         "  <paths><logdir>" +
         logs +
         "</logdir><webroot>/usr/share/icecast2/web</webroot>"
-        "<adminroot>/usr/share/icecast2/admin</adminroot></paths>\n"
+        "<adminroot>/usr/share/icecast2/admin</adminroot>" +
+        (with_tls ? "<ssl-certificate>" + options_.tls_certificate + "</ssl-certificate>"
+                  : std::string()) +
+        "</paths>\n"
         "  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>"
         "<loglevel>3</loglevel></logging>\n"
         "  <security><chroot>0</chroot>" +
@@ -88,20 +108,34 @@ IcecastServer::IcecastServer(Options options) : options_(std::move(options)) {
                          : "") +
         "</security>\n"
         "</icecast>\n";
-    const std::string config_path = dir_.write("icecast.xml", config);
-    chmod(config_path.c_str(), 0644);
-    process_ =
-        std::make_unique<Process>(kIcecastBinary, std::vector<std::string>{"-c", config_path},
-                                  dir_.path(), dir_.file("icecast.out"));
-    wait_until([this] { return connect_loopback(port_).get() >= 0; }, 10000);
+    config_path_ = dir_.write("icecast.xml", config);
+    chmod(config_path_.c_str(), 0644);
+    start();
 }
 
 IcecastServer::~IcecastServer() {
+    stop();
+}
+
+bool IcecastServer::start() {
+    process_ =
+        std::make_unique<Process>(kIcecastBinary, std::vector<std::string>{"-c", config_path_},
+                                  dir_.path(), dir_.file("icecast.out"));
+    return wait_until(
+        [this] {
+            return connect_loopback(port_).get() >= 0 &&
+                   (tls_port_ == 0 || connect_loopback(tls_port_).get() >= 0);
+        },
+        10000);
+}
+
+void IcecastServer::stop() {
     if (process_) {
         process_->signal(SIGTERM);
         if (process_->wait(5000) == -1) {
             process_->kill();
         }
+        process_.reset();
     }
 }
 

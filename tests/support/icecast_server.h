@@ -9,9 +9,10 @@
 namespace tarnel::test {
 
 // A private Icecast 2 on loopback, configured for legacy source clients on a free port pair: its
-// base port takes listeners and admin requests, base port + 1 takes the source. Runs in the
-// foreground as a child process (dropping privileges to nobody when started as root) and is
-// stopped by its PID on destruction.
+// base port takes listeners and admin requests, base port + 1 takes the source. Optionally a mount
+// with a source password of its own (for Icecast's protocol, a PUT to the base port) and a TLS
+// listen socket. Runs in the foreground as a child process (dropping privileges to nobody when
+// started as root) and is stopped by its PID on destruction.
 class IcecastServer {
   public:
     struct Options {
@@ -19,6 +20,11 @@ class IcecastServer {
         std::string mount = "/stream";
         long queue_size = 8 * 1024 * 1024;
         long burst_size = 4 * 1024 * 1024;
+        // When not empty: a <mount> for own_mount whose source logs in with this password.
+        std::string own_mount = "/tarnel.nsv";
+        std::string own_mount_password;
+        // When not empty: a TLS listen socket (tls_port()) with this certificate and key file.
+        std::string tls_certificate;
     };
 
     IcecastServer();
@@ -30,6 +36,7 @@ class IcecastServer {
     static bool available();  // icecast2 is installed
 
     int port() const { return port_; }
+    int tls_port() const { return tls_port_; }
     const Options& options() const { return options_; }
     // The listener URL of the mount.
     std::string stream_url() const;
@@ -38,10 +45,16 @@ class IcecastServer {
     // The server's error log (for diagnostics).
     std::string error_log() const;
 
+    // A server that goes down and comes back on the same ports.
+    void stop();
+    bool start();
+
   private:
     Options options_;
     TempDir dir_;
+    std::string config_path_;
     int port_ = 0;
+    int tls_port_ = 0;
     std::unique_ptr<Process> process_;
 };
 

@@ -25,9 +25,9 @@ void Descriptor::reset() {
     }
 }
 
-Descriptor listen_on(int port, int receive_buffer) {
+Descriptor listen_on(int port, int receive_buffer, bool ipv6) {
     // Close-on-exec: a program the test starts must not inherit the listener and keep its port.
-    Descriptor listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Descriptor listener(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (listener.get() == -1) {
         return {};
     }
@@ -41,20 +41,29 @@ Descriptor listen_on(int port, int receive_buffer) {
         setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
     }
     const sockaddr_in address = loopback_address(port);
-    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener.get(), kBacklog) != 0) {
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = htons(static_cast<std::uint16_t>(port));
+    address6.sin6_addr = in6addr_loopback;
+    const bool bound = ipv6 ? ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address6),
+                                     sizeof address6) == 0
+                            : ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address),
+                                     sizeof address) == 0;
+    if (!bound || ::listen(listener.get(), kBacklog) != 0) {
         return {};
     }
     return listener;
 }
 
 int local_port(const Descriptor& listener) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return 0;
     }
-    return ntohs(address.sin_port);
+    return ntohs(address.ss_family == AF_INET6
+                     ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
+                     : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 sockaddr_in loopback_address(int port) {
@@ -78,15 +87,15 @@ Descriptor connect_loopback(int port) {
     return connection;
 }
 
-ListenerPair listen_on_pair(int source_receive_buffer) {
+ListenerPair listen_on_pair(int source_receive_buffer, bool ipv6) {
     for (int attempt = 0; attempt < kPortAttempts; ++attempt) {
         ListenerPair pair;
-        pair.admin = listen_on(0);
+        pair.admin = listen_on(0, 0, ipv6);
         const int port = local_port(pair.admin);
         if (port == 0 || port >= 65535) {
             continue;
         }
-        pair.source = listen_on(port + 1, source_receive_buffer);
+        pair.source = listen_on(port + 1, source_receive_buffer, ipv6);
         if (pair.source.get() == -1) {
             continue;
         }

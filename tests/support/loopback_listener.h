@@ -36,9 +36,9 @@ class Descriptor {
     int descriptor_ = -1;
 };
 
-// A close-on-exec listening socket on 127.0.0.1:port (0: any free port), with SO_RCVBUF set to
-// receive_buffer when it is above 0; an empty Descriptor on failure.
-Descriptor listen_on(int port, int receive_buffer = 0);
+// A close-on-exec listening socket on 127.0.0.1:port (0: any free port), or [::1]:port with
+// ipv6, with SO_RCVBUF set to receive_buffer when it is above 0; an empty Descriptor on failure.
+Descriptor listen_on(int port, int receive_buffer = 0, bool ipv6 = false);
 
 // The port a socket is bound to, or 0.
 int local_port(const Descriptor& listener);
@@ -56,6 +56,6 @@ struct ListenerPair {
     int base_port = 0;
 };
 // Throws std::runtime_error when no free pair is found.
-ListenerPair listen_on_pair(int source_receive_buffer = 0);
+ListenerPair listen_on_pair(int source_receive_buffer = 0, bool ipv6 = false);
 
 }  // namespace tarnel::test

@@ -50,8 +50,9 @@ bool password_line(const std::string& bytes, std::string& line) {
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(SourceScript script) : script_(std::move(script)) {
-    ListenerPair pair = listen_on_pair(script_.receive_buffer);
+LoopbackServer::LoopbackServer(SourceScript script, bool ipv6)
+    : ipv6_(ipv6), script_(std::move(script)) {
+    ListenerPair pair = listen_on_pair(script_.receive_buffer, ipv6_);
     admin_listener_ = std::move(pair.admin);
     source_listener_ = std::move(pair.source);
     base_port_ = pair.base_port;
@@ -102,8 +103,8 @@ bool LoopbackServer::start_listening() {
         const std::lock_guard<std::mutex> lock(mutex_);
         receive_buffer = script_.receive_buffer;
     }
-    Descriptor admin = listen_on(base_port_, 0);
-    Descriptor source = listen_on(base_port_ + 1, receive_buffer);
+    Descriptor admin = listen_on(base_port_, 0, ipv6_);
+    Descriptor source = listen_on(base_port_ + 1, receive_buffer, ipv6_);
     if (admin.get() == -1 || source.get() == -1) {
         return false;
     }

@@ -43,7 +43,7 @@ struct SourceScript {
     bool reset_at_close = false;
 };
 
-// A stand-in for the streaming server on 127.0.0.1, run by background threads of the test
+// A stand-in for the streaming server on 127.0.0.1 (or ::1), run by background threads of the test
 // process: an administration listener on a free base port P and a source listener on P + 1.
 // Every byte of every source connection is recorded with its arrival time; each request to the
 // administration port is recorded and answered with a short HTTP 200. The destructor stops and
@@ -59,7 +59,7 @@ class LoopbackServer {
         Clock::time_point time;
     };
 
-    explicit LoopbackServer(SourceScript script = {});
+    explicit LoopbackServer(SourceScript script = {}, bool ipv6 = false);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -126,6 +126,7 @@ class LoopbackServer {
     bool wait(Millis timeout, Predicate predicate) const;
 
     int base_port_ = 0;
+    bool ipv6_ = false;
     Descriptor admin_listener_;
     Descriptor source_listener_;
     bool admin_closed_ = false;

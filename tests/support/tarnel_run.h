@@ -31,7 +31,8 @@ class TarnelRun {
     void configure(const std::string& extra_lines = "");
     void playlist(const std::string& text) const;
     // Starts the program; a launcher (a program and its arguments, such as prlimit with a limit)
-    // runs it instead, given the program's path and arguments after its own.
+    // runs it instead, given the program's path and arguments after its own; it must end by
+    // executing them, so that the process stays the one started.
     void start(const std::vector<std::string>& launcher = {});
 
     Process& process() { return *process_; }

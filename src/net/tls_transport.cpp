@@ -1,0 +1,204 @@
+#include "net/tls_transport.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "net/socket.h"
+#include "net/socket_exception.h"
+
+namespace tarnel {
+
+namespace {
+
+// The largest TLS record's payload: each send goes out once it is encrypted, so the memory
+// buffer never holds more than one record.
+constexpr size_t kRecordBytes = 16 * 1024;
+
+constexpr const char* kHandshakeFailed =
+    "TLS: handshake failed; the server may not speak TLS on this port.";
+
+struct ContextFree {
+    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+
+// What a failed certificate check means for the operator, as one fixed text per kind of fault.
+const char* verification_failure(long result) {
+    switch (result) {
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return "TLS: the server's certificate is not for this host name.";
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return "TLS: the server's certificate has expired.";
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return "TLS: the server's certificate is not valid yet.";
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_CERT_UNTRUSTED:
+            return "TLS: the server's certificate is not trusted.";
+        default:
+            return "TLS: the server's certificate was refused.";
+    }
+}
+
+std::unique_ptr<SSL_CTX, ContextFree> client_context(const std::string& ca_file) {
+    std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
+    if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1) {
+        throw SocketException(kHandshakeFailed);
+    }
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
+    const bool trusted = ca_file.empty() ? SSL_CTX_set_default_verify_paths(context.get()) == 1
+                                         : SSL_CTX_load_verify_locations(
+                                               context.get(), ca_file.c_str(), nullptr) == 1;
+    if (!trusted) {
+        throw SocketException("TLS: the certificates of TLSCAFile could not be read.");
+    }
+    return context;
+}
+
+bool is_address(const std::string& host) {
+    in6_addr address{};
+    return inet_pton(AF_INET, host.c_str(), &address) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), &address) == 1;
+}
+
+}  // namespace
+
+TlsTransport::TlsTransport(ClientSocket socket, const std::string& host, const std::string& ca_file,
+                           Clock::time_point handshake_end)
+    : socket_(std::move(socket)) {
+    ERR_clear_error();
+    const auto context = client_context(ca_file);
+    ssl_.reset(SSL_new(context.get()));
+    from_peer_ = BIO_new(BIO_s_mem());
+    to_peer_ = BIO_new(BIO_s_mem());
+    if (!ssl_ || from_peer_ == nullptr || to_peer_ == nullptr) {
+        BIO_free(from_peer_);
+        BIO_free(to_peer_);
+        throw SocketException(kHandshakeFailed);
+    }
+    SSL_set_bio(ssl_.get(), from_peer_, to_peer_);  // the SSL object owns both from here
+    // An empty buffer is "try again later" until the socket says the peer closed.
+    BIO_set_mem_eof_return(from_peer_, -1);
+
+    const std::string name = host.size() > 2 && host.front() == '[' && host.back() == ']'
+                                 ? host.substr(1, host.size() - 2)
+                                 : host;
+    const bool names_set =
+        is_address(name)
+            ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), name.c_str()) == 1
+            : SSL_set_tlsext_host_name(ssl_.get(), name.c_str()) == 1 &&
+                  SSL_set1_host(ssl_.get(), name.c_str()) == 1;
+    if (!names_set) {
+        throw SocketException(kHandshakeFailed);
+    }
+    SSL_set_hostflags(ssl_.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    SSL_set_connect_state(ssl_.get());
+
+    const Clock::time_point later_deadline = socket_.deadline();
+    socket_.set_deadline(std::min(later_deadline, handshake_end));
+    handshake();
+    socket_.set_deadline(later_deadline);
+}
+
+void TlsTransport::handshake() {
+    for (;;) {
+        ERR_clear_error();
+        const int result = SSL_do_handshake(ssl_.get());
+        const int error = SSL_get_error(ssl_.get(), result);
+        try {
+            flush();  // the next flight, or the alert that tells the server why we stop
+            if (result == 1) {
+                return;
+            }
+            if (error == SSL_ERROR_WANT_READ) {
+                fill();
+                continue;
+            }
+        } catch (const SocketException&) {
+            throw SocketException(kHandshakeFailed);
+        }
+        const long verified = SSL_get_verify_result(ssl_.get());
+        throw SocketException(verified != X509_V_OK ? verification_failure(verified)
+                                                    : kHandshakeFailed);
+    }
+}
+
+void TlsTransport::flush() const {
+    char* pending = nullptr;
+    const long length = BIO_get_mem_data(to_peer_, &pending);
+    if (length > 0) {
+        socket_.swrite(pending, static_cast<size_t>(length));
+        (void)BIO_reset(to_peer_);
+    }
+}
+
+void TlsTransport::fill() const {
+    char buffer[kRecordBytes];
+    const int received = socket_.sread(buffer, sizeof buffer);
+    if (BIO_write(from_peer_, buffer, received) != received) {
+        throw SocketException("Could not read from socket.");
+    }
+}
+
+void TlsTransport::write_all(const char* data, size_t length) {
+    size_t sent = 0;
+    while (sent < length) {
+        const int piece = static_cast<int>(std::min(length - sent, kRecordBytes));
+        ERR_clear_error();
+        const int written = SSL_write(ssl_.get(), data + sent, piece);
+        if (written <= 0) {
+            throw SocketException("Could not write to socket.");
+        }
+        sent += static_cast<size_t>(written);
+        flush();
+    }
+}
+
+std::string TlsTransport::read_some() {
+    char buffer[Socket::kMaxReceive];
+    for (;;) {
+        ERR_clear_error();
+        const int received = SSL_read(ssl_.get(), buffer, sizeof buffer);
+        if (received > 0) {
+            flush();  // what reading may have answered (a key update)
+            return std::string(buffer, strnlen(buffer, static_cast<size_t>(received)));
+        }
+        if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
+            throw SocketException("Could not read from socket.");
+        }
+        fill();
+    }
+}
+
+bool TlsTransport::readable_within(std::chrono::milliseconds timeout) const {
+    const Clock::time_point end = Clock::now() + timeout;
+    for (;;) {
+        char byte = 0;
+        ERR_clear_error();
+        const int peeked = SSL_peek(ssl_.get(), &byte, 1);
+        if (peeked > 0 || SSL_get_error(ssl_.get(), peeked) != SSL_ERROR_WANT_READ) {
+            return true;  // data, or a close or failure that the next read reports
+        }
+        // Records that carry no data (session tickets) are read and the wait goes on.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+        if (left.count() <= 0 || !socket_.readable_within(left)) {
+            return false;
+        }
+        try {
+            fill();
+        } catch (const SocketException&) {
+            return true;  // closed: the next read reports it
+        }
+    }
+}
+
+}  // namespace tarnel

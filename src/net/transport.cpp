@@ -1,0 +1,25 @@
+#include "net/transport.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "config/settings.h"
+#include "net/client_socket.h"
+#include "net/net_timeouts.h"
+#include "net/tls_transport.h"
+
+namespace tarnel {
+
+std::unique_ptr<Transport> open_transport(const std::string& host, int port_number, bool use_tls,
+                                          Transport::Clock::time_point deadline) {
+    // The handshake counts within the connection time-out, from the start of the attempt.
+    const Transport::Clock::time_point handshake_end =
+        std::min(deadline, Transport::Clock::now() + net_timeouts.connect);
+    ClientSocket socket(host, port_number, deadline);
+    if (!use_tls) {
+        return std::make_unique<ClientSocket>(std::move(socket));
+    }
+    return std::make_unique<TlsTransport>(std::move(socket), host, tls_ca_file, handshake_end);
+}
+
+}  // namespace tarnel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace tarnel {
+
+// A connected byte stream to the streaming server: a plain TCP connection (ClientSocket) or TLS
+// over one (TlsTransport). The protocols, the source log-ins and the title updates, are written
+// against this alone, so each runs over either. Every failure throws SocketException with a
+// fixed text.
+class Transport {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    virtual ~Transport() = default;
+
+    // Sends every byte; throws "Could not write to socket.".
+    virtual void write_all(const char* data, size_t length) = 0;
+    // One receive of at most 500 bytes, cut at the first NUL byte (text protocols); throws "Could
+    // not read from socket." when the peer closed, the receive failed or nothing arrived in time.
+    virtual std::string read_some() = 0;
+    // Whether bytes (or a close) arrive within timeout, without consuming them.
+    virtual bool readable_within(std::chrono::milliseconds timeout) const = 0;
+
+    void write_text(const std::string& text) { write_all(text.data(), text.size()); }
+
+  protected:
+    Transport() = default;
+    Transport(const Transport&) = default;
+    Transport(Transport&&) = default;
+    Transport& operator=(const Transport&) = default;
+    Transport& operator=(Transport&&) = default;
+};
+
+// Connects to host and port and, with use_tls, runs the TLS handshake (verified against
+// the settings' TLSCAFile or the system's trust store) within the connection time-out. Every
+// later wait also ends at deadline. Throws SocketException: the connection's texts, or the TLS
+// failure's.
+std::unique_ptr<Transport> open_transport(
+    const std::string& host, int port_number, bool use_tls,
+    Transport::Clock::time_point deadline = Transport::Clock::time_point::max());
+
+}  // namespace tarnel
