@@ -68,6 +68,7 @@ void start_connecting(RunStatus& status) {
     status.state = RunState::kConnecting;
     status.server = server;
     status.port = port;
+    status.mount = mount.empty() ? std::nullopt : std::optional<std::string>(mount);
     publish_status(status);
 }
 

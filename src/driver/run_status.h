@@ -24,8 +24,8 @@ struct RunStatus {
     // The server of the current or last connection attempt, as configured.
     std::string server;
     std::string port;
-    // The mount the stream is sent to; none when the server chooses it (the source log-in names
-    // no mount).
+    // The mount the stream is sent to (Mount=); none with the legacy protocol, whose log-in names
+    // no mount and leaves it to the server.
     std::optional<std::string> mount;
     // When the open source connection logged in; none while there is none.
     std::optional<std::time_t> connected_since;

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/console_capture.h"
+#include "support/http_loopback_server.h"
 #include "support/loopback_server.h"
 #include "support/notify_listener.h"
 #include "support/nsv_writer.h"
@@ -219,6 +220,22 @@ TEST(ServiceEndToEndTest, AStatusFileThatCannotBeWrittenIsLoggedOnceAndTheStream
     EXPECT_TRUE(monitor.read());
     EXPECT_EQ(monitor.last()["state"], "streaming");
     EXPECT_EQ(count_of(run.log(), warning), 1u);
+}
+
+TEST(ServiceEndToEndTest, TheStatusFileNamesTheMountOfIcecastsProtocol) {
+    const HttpLoopbackServer server;
+    TarnelRun run(server.port());
+    run.configure("Mount=/live\nStatusFile=status.json\nRealTime=no\nScreenLog=no\n");
+    write_clip(run, 10);
+    run.start();
+    StatusMonitor monitor(run.dir().file("status.json"));
+    ASSERT_TRUE(wait_until(
+        [&] { return monitor.read() && monitor.reads() > 0 && monitor.last()["second"] >= 1; },
+        10000))
+        << run.log();
+    EXPECT_EQ(monitor.last()["state"], "streaming");
+    EXPECT_EQ(monitor.last()["mount"], "/live");
+    EXPECT_EQ(monitor.last()["port"], server.port());
 }
 
 TEST(ServiceEndToEndTest, TheJournalGetsBareLogLinesAndNoStatusLine) {
