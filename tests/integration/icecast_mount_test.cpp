@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <regex>
 #include <set>
 #include <thread>
 
@@ -24,13 +23,6 @@ using std::chrono::seconds;
 constexpr int kClipSeconds = 3;
 constexpr const char* kMount = "/tarnel.nsv";
 constexpr const char* kMountPassword = "mount-secret";
-
-// The "title" of the source in Icecast's status page, or an empty string.
-std::string current_title(const std::string& status) {
-    static const std::regex title("\"title\":\"([^\"]*)\"");
-    std::smatch match;
-    return std::regex_search(status, match, title) ? match[1].str() : std::string();
-}
 
 class IcecastMountTest : public ::testing::Test {
   protected:
@@ -79,7 +71,7 @@ class IcecastMountTest : public ::testing::Test {
         for (int i = 0;
              i < 60 && !(titles.count("Artist - First Clip") && titles.count("Second Clip")); ++i) {
             status = icecast.http_get("/status-json.xsl");
-            titles.insert(current_title(status));
+            titles.insert(source_title(status));
             std::this_thread::sleep_for(milliseconds(250));
         }
         std::this_thread::sleep_for(seconds(1));

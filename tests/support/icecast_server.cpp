@@ -224,4 +224,15 @@ void StreamCapture::stop() {
     }
 }
 
+std::string source_title(const std::string& status_json) {
+    const std::string key = "\"title\":\"";
+    const size_t start = status_json.find(key);
+    if (start == std::string::npos) {
+        return {};
+    }
+    const size_t from = start + key.size();
+    const size_t end = status_json.find('"', from);
+    return end == std::string::npos ? std::string() : status_json.substr(from, end - from);
+}
+
 }  // namespace tarnel::test

@@ -58,6 +58,10 @@ class IcecastServer {
     std::unique_ptr<Process> process_;
 };
 
+// The "title" of the source in the text of Icecast's /status-json.xsl, or an empty string while
+// the source has none.
+std::string source_title(const std::string& status_json);
+
 // Reads a mount as a listener would, from its first byte, into memory until stopped.
 class StreamCapture {
   public:
