@@ -96,6 +96,7 @@ void update_title(const std::string& title, const std::string& link, const Serve
             for (const std::string& piece : title_update_request(password, title, link)) {
                 admin->write_text(piece);
             }
+            admin->finish_unanswered();
         } else {
             send_metadata(*admin, base_port, route.mount, title);
         }

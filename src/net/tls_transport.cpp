@@ -3,11 +3,14 @@
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "net/net_timeouts.h"
 #include "net/socket.h"
 #include "net/socket_exception.h"
 
@@ -176,6 +179,26 @@ std::string TlsTransport::read_some() {
             throw SocketException("Could not read from socket.");
         }
         fill();
+    }
+}
+
+void TlsTransport::finish_unanswered() {
+    ERR_clear_error();
+    SSL_shutdown(ssl_.get());  // the close_notify alert
+    try {
+        flush();
+    } catch (const SocketException&) {
+        return;  // the connection is gone already
+    }
+    ::shutdown(socket_.descriptor(), SHUT_WR);
+    // What the server still sends is read and dropped, unparsed, until it closes (or resets: a
+    // server may close with the close_notify unread), or the connection's deadline passes.
+    char buffer[kRecordBytes];
+    while (socket_.readable_within(net_timeouts.receive)) {
+        const ssize_t got = ::recv(socket_.descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            return;
+        }
     }
 }
 

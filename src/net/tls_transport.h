@@ -30,6 +30,7 @@ class TlsTransport final : public Transport {
     void write_all(const char* data, size_t length) override;
     std::string read_some() override;
     bool readable_within(std::chrono::milliseconds timeout) const override;
+    void finish_unanswered() override;
 
   private:
     struct SslFree {

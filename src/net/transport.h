@@ -27,6 +27,14 @@ class Transport {
 
     void write_text(const std::string& text) { write_all(text.data(), text.size()); }
 
+    // Ends a request whose answer is not read, so that all of it reaches the server. A plain
+    // connection is simply closed when the object goes (nothing to do here). Over TLS the server
+    // sends records of its own after the handshake (session tickets): a connection closed with
+    // them unread is reset by the system, and the server can lose the request with it. TLS
+    // therefore says it is done, stops sending, and reads until the server closes or the
+    // connection's deadline passes.
+    virtual void finish_unanswered() {}
+
   protected:
     Transport() = default;
     Transport(const Transport&) = default;

@@ -205,5 +205,29 @@ TEST_F(IcecastTitleUpdateTest, GoesOverTlsWhenTheRouteSaysSo) {
     EXPECT_EQ(log(), "Error Updating Title(TLS: the server's certificate is not trusted.)\n");
 }
 
+// The legacy request's answer is never read. Over TLS the connection must still not be closed
+// with the server's session tickets unread: the system then resets it and drops what the server
+// has not taken yet, here most of a long title that a busy server reads late.
+TEST_F(IcecastTitleUpdateTest, ALegacyUpdateOverTlsReachesABusyServerWhole) {
+    const TestPki pki;
+    const TestPki::Server certificate = pki.loopback_server();
+    HttpServerOptions options;
+    options.certificate = certificate.certificate;
+    options.key = certificate.key;
+    options.read_delay = milliseconds(300);
+    options.receive_buffer = 4096;
+    tls_ca_file = pki.ca_file();
+    const HttpLoopbackServer admin({}, options);
+    port = admin.port_text();
+    const std::string title(60000, 'x');
+    update_title(title, "", {"", true});
+    ASSERT_TRUE(admin.wait_for_heads(1, milliseconds(3000))) << log().substr(0, 200);
+    EXPECT_EQ(admin.exchanges()[0].head,
+              "GET /admin.cgi?pass=swapthis&mode=updinfo&song=" + title +
+                  "&url= HTTP/1.0\r\nUser-Agent: Mozilla/4.0(compatible; Tarnel "
+                  "v1.0.0/posix)\r\n\r\n");
+    EXPECT_EQ(log(), "Title Updated (" + title + ")\n");
+}
+
 }  // namespace
 }  // namespace tarnel::test

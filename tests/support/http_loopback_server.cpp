@@ -23,8 +23,11 @@ bool readable(int descriptor, int timeout_ms) {
     return ::poll(&entry, 1, timeout_ms) > 0;
 }
 
-Descriptor listen_loopback(bool ipv6, int& port) {
+Descriptor listen_loopback(bool ipv6, int receive_buffer, int& port) {
     Descriptor listener(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (receive_buffer > 0) {  // accepted connections inherit it
+        setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    }
     sockaddr_storage address{};
     socklen_t length = 0;
     if (ipv6) {
@@ -130,7 +133,7 @@ class HttpLoopbackServer::Channel {
 };
 
 HttpLoopbackServer::HttpLoopbackServer(HttpScript script, HttpServerOptions options)
-    : script_(std::move(script)) {
+    : script_(std::move(script)), read_delay_(options.read_delay) {
     if (!options.certificate.empty() && !options.key.empty()) {
         tls_ = std::make_unique<Tls>();
         tls_->context.reset(SSL_CTX_new(TLS_server_method()));
@@ -142,7 +145,7 @@ HttpLoopbackServer::HttpLoopbackServer(HttpScript script, HttpServerOptions opti
             throw std::runtime_error("cannot set up the test TLS server");
         }
     }
-    listener_ = listen_loopback(options.ipv6, port_);
+    listener_ = listen_loopback(options.ipv6, options.receive_buffer, port_);
     listener_thread_ = std::thread([this] { run_listener(); });
 }
 
@@ -185,6 +188,7 @@ void HttpLoopbackServer::serve(Descriptor connection, size_t index) {
     sigaddset(&pipe_signal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     Channel channel(std::move(connection), tls_ ? tls_->context.get() : nullptr);
+    std::this_thread::sleep_for(read_delay_);
     std::string head;
     char buffer[16384];
     bool open = channel.ok();

@@ -36,6 +36,12 @@ struct HttpServerOptions {
     // TLS with this certificate and key (PEM files) when both are given.
     std::string certificate;
     std::string key;
+    // A busy server: it reads each request only this long after the handshake, through a receive
+    // buffer of this many bytes (0: the system's). A longer request then waits in the client's
+    // send queue, which the system drops if the client closes with answers unread (TLS session
+    // tickets): the connection is reset and the request lost.
+    std::chrono::milliseconds read_delay{0};
+    int receive_buffer = 0;
 };
 
 // A stand-in for Icecast's HTTP port, run by background threads of the test process: it records
@@ -79,6 +85,7 @@ class HttpLoopbackServer {
     bool wait(Millis timeout, Predicate predicate) const;
 
     HttpScript script_;
+    std::chrono::milliseconds read_delay_;
     std::unique_ptr<Tls> tls_;
     Descriptor listener_;
     int port_ = 0;
