@@ -218,10 +218,7 @@ TEST_F(OpenIcecastSourceTest, SilenceLastsUntilTheReceiveLimit) {
 
 TEST_F(OpenIcecastSourceTest, TlsCarriesTheSameRequestAndStream) {
     const TestPki pki;
-    HttpServerOptions options;
-    const TestPki::Server certificate = pki.loopback_server();
-    options.certificate = certificate.certificate;
-    options.key = certificate.key;
+    const HttpServerOptions options = tls_server_options(pki.loopback_server());
     start({}, options);
     tls = true;
     tls_ca_file = pki.ca_file();
@@ -275,10 +272,7 @@ TEST(LegacySourceTest, TlsCarriesTheLegacyLogInAndTitleUpdateUnchanged) {
     const ConsoleCapture console;
     net_timeouts.early_reply = milliseconds(200);
     const TestPki pki;
-    const TestPki::Server certificate = pki.loopback_server();
-    HttpServerOptions options;
-    options.certificate = certificate.certificate;
-    options.key = certificate.key;
+    const HttpServerOptions options = tls_server_options(pki.loopback_server());
     // A TLS stand-in that answers once it has the header block (up to its empty line).
     HttpScript script;
     script.source_answers = {{{"OK2\r\nicy-caps:11\r\n\r\n"}, false}};

@@ -48,10 +48,8 @@ TEST(TlsEndToEndTest, EachCertificateFaultIsLoggedClearlyAndTheCountdownFollows)
     std::vector<std::unique_ptr<HttpLoopbackServer>> servers;
     std::vector<std::unique_ptr<TarnelRun>> runs;
     for (const Case& c : cases) {
-        HttpServerOptions options;
-        options.certificate = c.certificate.certificate;
-        options.key = c.certificate.key;
-        servers.push_back(std::make_unique<HttpLoopbackServer>(HttpScript(), options));
+        servers.push_back(
+            std::make_unique<HttpLoopbackServer>(HttpScript(), tls_server_options(c.certificate)));
         runs.push_back(std::make_unique<TarnelRun>(servers.back()->port()));
         runs.back()->configure("Mount=/live\nTLS=yes\nTLSCAFile=" + pki.ca_file() +
                                "\nAutoReconnect=yes\n");

@@ -11,10 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "net/socket_exception.h"
 #include "support/console_capture.h"
 #include "support/loopback_server.h"
 #include "support/net_settings.h"
+#include "support/socket_failure.h"
 #include "support/stalled_listener.h"
 
 namespace tarnel::test {
@@ -22,17 +22,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
-
-// The text of the SocketException that action throws, or "" when it throws none.
-template <typename Action>
-std::string failure_of(Action action) {
-    try {
-        action();
-    } catch (const SocketException& error) {
-        return error.text();
-    }
-    return "";
-}
 
 std::string random_bytes(size_t count) {
     std::mt19937 generator(12345);

@@ -188,10 +188,7 @@ TEST_F(IcecastTitleUpdateTest, ReadsTheAnswerAndLogsItsOutcome) {
 
 TEST_F(IcecastTitleUpdateTest, GoesOverTlsWhenTheRouteSaysSo) {
     const TestPki pki;
-    const TestPki::Server certificate = pki.loopback_server();
-    HttpServerOptions options;
-    options.certificate = certificate.certificate;
-    options.key = certificate.key;
+    const HttpServerOptions options = tls_server_options(pki.loopback_server());
     tls_ca_file = pki.ca_file();
     update({}, options);
     ASSERT_EQ(requests_.size(), 1u);
@@ -210,10 +207,7 @@ TEST_F(IcecastTitleUpdateTest, GoesOverTlsWhenTheRouteSaysSo) {
 // has not taken yet, here most of a long title that a busy server reads late.
 TEST_F(IcecastTitleUpdateTest, ALegacyUpdateOverTlsReachesABusyServerWhole) {
     const TestPki pki;
-    const TestPki::Server certificate = pki.loopback_server();
-    HttpServerOptions options;
-    options.certificate = certificate.certificate;
-    options.key = certificate.key;
+    HttpServerOptions options = tls_server_options(pki.loopback_server());
     options.read_delay = milliseconds(300);
     options.receive_buffer = 4096;
     tls_ca_file = pki.ca_file();

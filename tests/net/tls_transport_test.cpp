@@ -35,19 +35,12 @@ const TestPki& other_pki() {
 
 class TlsTransportTest : public ::testing::Test {
   protected:
-    static HttpServerOptions tls_options(const TestPki::Server& certificate) {
-        HttpServerOptions options;
-        options.certificate = certificate.certificate;
-        options.key = certificate.key;
-        return options;
-    }
-
     ScopedNetSettings settings_;
     ConsoleCapture console_;
 };
 
 TEST_F(TlsTransportTest, AVerifiedServerGetsEveryByteAndItsAnswerIsRead) {
-    const HttpLoopbackServer server({}, tls_options(pki().loopback_server()));
+    const HttpLoopbackServer server({}, tls_server_options(pki().loopback_server()));
     tls_ca_file = pki().ca_file();
     for (const char* host : {"127.0.0.1", "localhost"}) {
         SCOPED_TRACE(host);
@@ -64,7 +57,7 @@ TEST_F(TlsTransportTest, AVerifiedServerGetsEveryByteAndItsAnswerIsRead) {
     for (char& byte : body) {
         byte = static_cast<char>(random() & 0xFF);
     }
-    const HttpLoopbackServer sink({}, tls_options(pki().loopback_server()));
+    const HttpLoopbackServer sink({}, tls_server_options(pki().loopback_server()));
     {
         std::unique_ptr<Transport> connection = open_transport("127.0.0.1", sink.port(), true);
         connection->write_text("PUT /m HTTP/1.1\r\n\r\n");
@@ -76,7 +69,7 @@ TEST_F(TlsTransportTest, AVerifiedServerGetsEveryByteAndItsAnswerIsRead) {
 }
 
 TEST_F(TlsTransportTest, AnIpv6ServerIsVerifiedByItsAddress) {
-    HttpServerOptions options = tls_options(pki().loopback_server());
+    HttpServerOptions options = tls_server_options(pki().loopback_server());
     options.ipv6 = true;
     const HttpLoopbackServer server({}, options);
     tls_ca_file = pki().ca_file();
@@ -111,7 +104,7 @@ TEST_F(TlsTransportTest, EachCertificateFaultIsRefusedWithItsOwnText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const HttpLoopbackServer server({}, tls_options(c.certificate));
+        const HttpLoopbackServer server({}, tls_server_options(c.certificate));
         tls_ca_file = c.trusted;
         EXPECT_EQ(failure_of([&] { open_transport("127.0.0.1", server.port(), true); }), c.failure);
         // The name is checked for a name too, not only for an address.
@@ -141,7 +134,7 @@ TEST_F(TlsTransportTest, AServerThatDoesNotSpeakTlsFailsTheHandshakeWithinTheCon
 TEST_F(TlsTransportTest, SendingToAClosedPeerThrowsInsteadOfRaisingSigpipe) {
     HttpScript closes;
     closes.source_answers = {{{"HTTP/1.1 100 Continue\r\n\r\n"}, true}};
-    const HttpLoopbackServer server(closes, tls_options(pki().loopback_server()));
+    const HttpLoopbackServer server(closes, tls_server_options(pki().loopback_server()));
     tls_ca_file = pki().ca_file();
     std::unique_ptr<Transport> connection = open_transport("127.0.0.1", server.port(), true);
     connection->write_text("PUT /m HTTP/1.1\r\n\r\n");

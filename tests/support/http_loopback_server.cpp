@@ -132,6 +132,13 @@ class HttpLoopbackServer::Channel {
     bool ok_ = true;
 };
 
+HttpServerOptions tls_server_options(const TestPki::Server& certificate) {
+    HttpServerOptions options;
+    options.certificate = certificate.certificate;
+    options.key = certificate.key;
+    return options;
+}
+
 HttpLoopbackServer::HttpLoopbackServer(HttpScript script, HttpServerOptions options)
     : script_(std::move(script)), read_delay_(options.read_delay) {
     if (!options.certificate.empty() && !options.key.empty()) {

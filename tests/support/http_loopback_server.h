@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/loopback_listener.h"
+#include "support/test_pki.h"
 
 namespace tarnel::test {
 
@@ -43,6 +44,9 @@ struct HttpServerOptions {
     std::chrono::milliseconds read_delay{0};
     int receive_buffer = 0;
 };
+
+// Options for a TLS server that presents this certificate.
+HttpServerOptions tls_server_options(const TestPki::Server& certificate);
 
 // A stand-in for Icecast's HTTP port, run by background threads of the test process: it records
 // each connection's request head and the bytes that follow it, and answers as scripted. The
