@@ -33,7 +33,7 @@ void stream_playlist(DriverState& state, const SourceConnection& connection) {
         bool streamed = false;
         switch (select_entry(state)) {
             case Selection::kReloadFailed:
-                record_error(state.status, "Playlist (" + playlist + ") could not be loaded");
+                record_playlist_failure(state.status);
                 return;
             case Selection::kPlay:
                 streamed = stream_entry(state, connection);

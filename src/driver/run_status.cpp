@@ -86,6 +86,10 @@ void record_error(RunStatus& status, const std::string& text) {
     status.connected_since.reset();
 }
 
+void record_playlist_failure(RunStatus& status) {
+    record_error(status, "Playlist (" + playlist + ") could not be loaded");
+}
+
 void publish_status(const RunStatus& status) {
     if (!status_file.empty()) {
         const std::time_t now = wall_clock_second();

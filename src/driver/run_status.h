@@ -52,6 +52,9 @@ std::string status_summary(const RunStatus& status);
 // Records a failure: its text and time; the source connection is gone.
 void record_error(RunStatus& status, const std::string& text);
 
+// Records that the playlist (the Playlist setting) could not be loaded.
+void record_playlist_failure(RunStatus& status);
+
 // Shows the status where it is watched: in the status file (StatusFile=), rewritten when anything
 // but the counters changed and otherwise at most once per wall-clock second, and as the service
 // manager's status line when its text changed. Does nothing when neither is in use.

@@ -46,11 +46,8 @@ void print_version(std::ostream& out) {
 
 namespace {
 
-// The end of the run: the status shows it stopped, after the failure given (if any).
-int stop(DriverState& state, const std::string& failure = "") {
-    if (!failure.empty()) {
-        record_error(state.status, failure);
-    }
+// The end of the run: the status shows it stopped.
+int stop(DriverState& state) {
     state.status.state = RunState::kStopped;
     publish_status(state.status);
     return 0;
@@ -82,7 +79,8 @@ int run(int argc, char** argv) {
     publish_status(state.status);
     if (!load_playlist()) {
         nsv_log("FATAL ERROR: Playlist (" + playlist + ") could not be loaded!!; exiting");
-        return stop(state, "Playlist (" + playlist + ") could not be loaded");
+        record_playlist_failure(state.status);
+        return stop(state);
     }
     nsv_log("Connecting to " + server + ":" + port);
     notify_service("READY=1");
@@ -91,7 +89,8 @@ int run(int argc, char** argv) {
         return stop(state);
     } catch (const EndOfRun&) {
         // A playlist reload requested by signal failed; the fatal line is logged.
-        return stop(state, "Playlist (" + playlist + ") could not be loaded");
+        record_playlist_failure(state.status);
+        return stop(state);
     }
 }
 

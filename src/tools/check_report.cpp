@@ -25,14 +25,6 @@ std::string one_line(const std::string& text) {
     return out;
 }
 
-// A format code without its padding: "MP3 " is shown as "MP3".
-std::string code_text(std::string code) {
-    while (!code.empty() && (code.back() == ' ' || code.back() == '\0')) {
-        code.pop_back();
-    }
-    return one_line(code);
-}
-
 const char* mode_name(int mode) {
     return mode == kPlaylistBasic ? "basic" : mode == kPlaylistObject ? "object" : "none";
 }
@@ -90,8 +82,7 @@ std::string media_line(const MediaFacts& media) {
     const NsvSummary& nsv = media.nsv;
     line += "\"" + one_line(media.title) + "\"";
     if (nsv.has_sync_frame) {
-        line += strformat(", %s/%s %dx%d", code_text(nsv.video_format).c_str(),
-                          code_text(nsv.audio_format).c_str(), nsv.width, nsv.height);
+        line += ", " + one_line(nsv_picture(nsv));
     }
     if (nsv.stream_frame_rate) {
         line += strformat(", %.2f fps", *nsv.stream_frame_rate);

@@ -9,14 +9,15 @@
 namespace tarnel {
 namespace {
 
-constexpr size_t kMinHeaderSize = 28;  // "NSVf", header size and five 32-bit words
-constexpr size_t kSyncPrefixSize = 19;
-constexpr size_t kContinuationPrefixSize = 2;
-constexpr size_t kFrameHeaderSize = 5;
+// The format's sizes, as unsigned values for the offset arithmetic of the walk.
+constexpr size_t kMinHeaderSize = nsv::kFileHeaderFixedSize;
+constexpr size_t kSyncPrefixSize = nsv::kSyncPrefixSize;
+constexpr size_t kContinuationPrefixSize = nsv::kContinuationPrefixSize;
+constexpr size_t kFrameHeaderSize = nsv::kFrameHeaderSize;
 constexpr size_t kLongestFrameStart = kSyncPrefixSize + kFrameHeaderSize;
 constexpr size_t kMetadataPiece = 4096;  // the metadata area is read this much at a time
-constexpr std::string_view kSyncMarker = "NSVs";
-constexpr std::string_view kContinuationMarker = "\xEF\xBE";
+constexpr std::string_view kSyncMarker = nsv::kSyncMarker;
+constexpr std::string_view kContinuationMarker = "\xEF\xBE";  // 0xBEEF, stored low byte first
 
 void add_problem(NsvSummary& summary, NsvProblemKind kind, uint64_t offset, std::string detail) {
     summary.problems.push_back(NsvProblem{kind, offset, std::move(detail)});
@@ -69,13 +70,13 @@ std::optional<uint64_t> read_file_header(NsvByteSource& source, NsvSummary& summ
 }
 
 void take_sync_fields(std::string_view prefix, uint64_t offset, NsvSummary& summary) {
-    const uint8_t code = byte_at(prefix, 16);
+    const uint8_t code = byte_at(prefix, nsv::kSyncRateOffset);
     if (!summary.has_sync_frame) {
         summary.has_sync_frame = true;
-        summary.video_format = std::string(prefix.substr(4, 4));
-        summary.audio_format = std::string(prefix.substr(8, 4));
-        summary.width = static_cast<int16_t>(read_le16(prefix, 12));
-        summary.height = static_cast<int16_t>(read_le16(prefix, 14));
+        summary.video_format = std::string(prefix.substr(nsv::kSyncVideoFormatOffset, 4));
+        summary.audio_format = std::string(prefix.substr(nsv::kSyncAudioFormatOffset, 4));
+        summary.width = static_cast<int16_t>(read_le16(prefix, nsv::kSyncWidthOffset));
+        summary.height = static_cast<int16_t>(read_le16(prefix, nsv::kSyncHeightOffset));
         summary.frame_rate_code = code;
         summary.frame_rate = nsv_frame_rate(code);
     }
@@ -186,11 +187,8 @@ NsvSummary inspect_nsv(NsvByteSource& source) {
                         "file ends inside the frame header");
             break;
         }
-        const std::string_view header = start.substr(prefix_size, kFrameHeaderSize);
-        const uint64_t video_length =
-            (byte_at(header, 2) << 12) | (byte_at(header, 1) << 4) | (byte_at(header, 0) >> 4);
-        const uint64_t audio_length = read_le16(header, 3);
-        const uint64_t payload_length = video_length + audio_length;
+        const uint64_t payload_length = static_cast<uint64_t>(
+            nsv::decode_frame_header(start.data() + prefix_size).payload_length());
         const uint64_t payload_start = prefix_size + kFrameHeaderSize;
         if (payload_length > left - payload_start) {
             add_problem(summary, NsvProblemKind::kTruncatedFrame, position,

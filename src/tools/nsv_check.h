@@ -71,6 +71,10 @@ NsvSummary inspect_nsv(std::string_view bytes);
 // The short name of a problem kind ("truncated frame", ...), as info and check print it.
 const char* nsv_problem_name(NsvProblemKind kind);
 
+// The first sync frame's codes and picture size as "VP80/MP3 640x360", each code without its
+// padding (trailing spaces or zero bytes): what a listener's player takes from the first file.
+std::string nsv_picture(const NsvSummary& summary);
+
 // The summary as "key: value" lines for `tarnel-nsv info`, starting with "file: name" and
 // ending with "problems: none" or "problems: N" followed by one "problem: ..." line each.
 std::string describe_nsv(const std::string& name, const NsvSummary& summary);

@@ -38,6 +38,17 @@ const char* nsv_problem_name(NsvProblemKind kind) {
     return "problem";
 }
 
+std::string nsv_picture(const NsvSummary& summary) {
+    const auto code = [](std::string text) {
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) {
+            text.pop_back();
+        }
+        return text;
+    };
+    return strformat("%s/%s %dx%d", code(summary.video_format).c_str(),
+                     code(summary.audio_format).c_str(), summary.width, summary.height);
+}
+
 std::string describe_nsv(const std::string& name, const NsvSummary& summary) {
     std::string out = "file: " + name + "\n";
     out += "metadata: " +

@@ -114,25 +114,13 @@ void analyse_basic(StationReport& report) {
     }
 }
 
-// Codes and picture size: what a listener's player takes from the first file it receives.
-std::string picture(const NsvSummary& nsv) {
-    const auto code = [](std::string text) {
-        while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) {
-            text.pop_back();
-        }
-        return text;
-    };
-    return strformat("%s/%s %dx%d", code(nsv.video_format).c_str(), code(nsv.audio_format).c_str(),
-                     nsv.width, nsv.height);
-}
-
 void compare_pictures(StationReport& report) {
     std::map<std::string, size_t> counts;
     std::vector<std::string> order;  // first seen first, which decides a tie
     size_t files = 0;
     for (const MediaFacts& media : report.media) {
         if (media.playable && media.nsv.has_sync_frame) {
-            const std::string key = picture(media.nsv);
+            const std::string key = nsv_picture(media.nsv);
             if (counts[key]++ == 0) {
                 order.push_back(key);
             }
@@ -147,11 +135,11 @@ void compare_pictures(StationReport& report) {
         most = counts[key] > counts[most] ? key : most;
     }
     for (const MediaFacts& media : report.media) {
-        if (media.playable && media.nsv.has_sync_frame && picture(media.nsv) != most) {
+        if (media.playable && media.nsv.has_sync_frame && nsv_picture(media.nsv) != most) {
             add(report, Severity::kWarning, "picture size or codes change", media.entry,
                 strformat("%s, while %zu of %zu files are %s; a listener's player keeps what the "
                           "first file it received had",
-                          picture(media.nsv).c_str(), counts[most], files, most.c_str()));
+                          nsv_picture(media.nsv).c_str(), counts[most], files, most.c_str()));
         }
     }
 }

@@ -72,13 +72,18 @@ std::string plain_default(const std::string& text) {
     return plain;
 }
 
-std::vector<std::string> keys_in(const std::string& text) {
-    std::vector<std::string> keys;
-    const std::regex key("([A-Z][A-Za-z]*=)");
-    for (std::sregex_iterator it(text.begin(), text.end(), key), end; it != end; ++it) {
-        keys.push_back((*it)[1]);
+// The first group of every match of pattern in text, in order.
+std::vector<std::string> captures(const std::string& text, const std::regex& pattern) {
+    std::vector<std::string> found;
+    for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it) {
+        found.push_back((*it)[1]);
     }
-    return keys;
+    return found;
+}
+
+// The setting keys in text: "Server=" and the like.
+std::vector<std::string> keys_in(const std::string& text) {
+    return captures(text, std::regex("([A-Z][A-Za-z]*=)"));
 }
 
 // The README's configuration table: key -> default.
@@ -166,12 +171,7 @@ TEST(ManPagesTest, TheProgramPageNamesTheSignalsAndOptionsOfTheReadme) {
 
 // The names in backquotes in a Markdown table cell: "`a`, `b`" gives a and b.
 std::vector<std::string> quoted_names(const std::string& cell) {
-    std::vector<std::string> names;
-    const std::regex name("`([^`]+)`");
-    for (std::sregex_iterator it(cell.begin(), cell.end(), name), end; it != end; ++it) {
-        names.push_back((*it)[1]);
-    }
-    return names;
+    return captures(cell, std::regex("`([^`]+)`"));
 }
 
 // The guide's table of check's problems: "name (error)" or "name (warning)" per problem and kind.
