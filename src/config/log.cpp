@@ -21,6 +21,8 @@ bool journal_console = false;
 namespace {
 
 std::ostream* console_stream = &std::cout;
+// See set_thread_console().
+thread_local std::ostream* thread_console = nullptr;
 std::vector<std::string>* captured_lines = nullptr;
 
 // Pads with spaces over whatever is left of a longer text written before on the same line.
@@ -34,7 +36,11 @@ void blank_rest(std::ostream& out, size_t length) {
 }  // namespace
 
 std::ostream& console() {
-    return *console_stream;
+    return thread_console != nullptr ? *thread_console : *console_stream;
+}
+
+void set_thread_console(std::ostream* stream) {
+    thread_console = stream;
 }
 
 void set_console(std::ostream* stream) {

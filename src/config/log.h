@@ -42,4 +42,9 @@ std::ostream& console();
 void set_console(std::ostream* stream);
 void reset_console_state();
 
+// Where console() goes for the calling thread alone (nullptr: as for every thread). The console,
+// the log and the status line belong to the main thread; work on a thread of its own keeps
+// what it would print here, and the main thread writes it out in its place.
+void set_thread_console(std::ostream* stream);
+
 }  // namespace tarnel

@@ -44,6 +44,12 @@ ProcessStats process_stats(pid_t pid) {
             stats.rss_kb = rss;
         }
     }
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    while (std::getline(rollup, line)) {
+        if (const long kb = status_value(line, "Private_Dirty:"); kb >= 0) {
+            stats.private_dirty_kb = kb;
+        }
+    }
     stats.open_descriptors = count_descriptors(pid);
     return stats;
 }
