@@ -141,6 +141,7 @@ PlaylistStreamer::Read PlaylistStreamer::read_second_of_file() {
         // A second that no real media has, or one whose buffer cannot be had (below), is not
         // sent: the rest of the file is skipped rather than the process aborted.
         if (length_ > kMaxSecondBytes) {
+            resources_.titles.wait_for_outcome();
             nsv_log(
                 strformat("Skipping the rest of %s: a second of %ld bytes is more than real "
                           "media can have (%ld); is its frame rate unset?",
@@ -150,6 +151,7 @@ PlaylistStreamer::Read PlaylistStreamer::read_second_of_file() {
         try {
             make_room(resources_.buffer, static_cast<size_t>(length_) + kInsertionRoom);
         } catch (const std::bad_alloc&) {
+            resources_.titles.wait_for_outcome();
             nsv_log(strformat("Skipping the rest of %s: no memory for a second of %ld bytes",
                               state_.current_entry.c_str(), length_));
             next_track = false;  // the skip request went with the rest of the file
@@ -159,6 +161,7 @@ PlaylistStreamer::Read PlaylistStreamer::read_second_of_file() {
         if (bytes_read_ != -1) {
             return Read::kReady;
         }
+        resources_.titles.wait_for_outcome();
         nsv_log("Couldn't read from " + state_.file_title);
         if (next_track) {
             next_track = false;
@@ -242,6 +245,7 @@ void PlaylistStreamer::send_prepared_second() {
     try {
         make_room(buffer, static_cast<size_t>(bytes_read_) + offer.text.size() + kInsertionRoom);
     } catch (const std::bad_alloc&) {
+        resources_.titles.wait_for_outcome();
         nsv_log(strformat("Skipping the rest of %s: no memory for a second of %ld bytes",
                           state_.current_entry.c_str(), length_));
         end_file();

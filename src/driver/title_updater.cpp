@@ -74,6 +74,14 @@ void TitleUpdater::settle() {
     done_.clear();
 }
 
+void TitleUpdater::wait_for_outcome() {
+    if (!running()) {
+        return;
+    }
+    finish();
+    done_.clear();
+}
+
 void TitleUpdater::finish() {
     thread_.join();
     const std::string printed = console_text_.str();

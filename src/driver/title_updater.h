@@ -38,6 +38,10 @@ class TitleUpdater {
     // When an update runs: gives it up, waits for its thread and logs its outcome. Nothing
     // otherwise.
     void settle();
+    // When an update runs: waits for it to end by itself (within its time limit), then logs its
+    // outcome. For a line of the file's own that followed its update's outcome when the update
+    // ran in the main flow (the rest of the file skipped): the log keeps its order.
+    void wait_for_outcome();
     bool running() const { return thread_.joinable(); }
 
   private:
