@@ -6,7 +6,18 @@
 //     build/bench/stream_bench --media DIR              one Tarnel stream, then ffmpeg -re, then
 //                                                       Tarnel to a private Icecast mount in
 //                                                       plain HTTP and in TLS
-//     build/bench/stream_bench --media DIR --streams N  N Tarnel streams at once, on one core
+//     build/bench/stream_bench --media DIR --streams N  N Tarnel streams at once, all pinned to
+//                                                       one processor (the sink on the others)
+//         ... --streams N --spread                      the same, spread over every processor
+//                                                       (the sink among them)
+//         ... --streams N --tls                         the same in TLS, trusting the system's
+//                                                       store (see run_tarnel)
+//         ... --streams N --minimal                     the same with bench/minimal_sender.c in
+//                                                       place of Tarnel: the floor of a paced
+//                                                       stream on this machine
+//
+// The scale runs stream as a station farm does: no status line (RealTime=no; a unit's journal
+// does not show it either).
 //
 // DIR holds the NSV files to play (every *.nsv, in name order); scripts/bench makes them. For
 // each run: processor time (user + system) per minute of media, peak resident memory (VmHWM),
@@ -61,6 +72,10 @@ struct Options {
     std::string tarnel = TARNEL_BINARY;
     std::string ffmpeg = "/usr/bin/ffmpeg";
     int streams = 0;  // 0: the one-stream comparison
+    bool spread = false;
+    bool tls = false;
+    bool minimal = false;
+    std::string minimal_sender = MINIMAL_SENDER_BINARY;
 };
 Options options;
 
@@ -76,7 +91,8 @@ Media media;
 struct Figures {
     int processes = 0;
     double cpu_seconds = 0;
-    long peak_rss_kb = 0;  // the largest of the processes
+    long peak_rss_kb = 0;       // the largest of the processes
+    long private_dirty_kb = 0;  // the largest Private_Dirty of the processes, near their end
     long voluntary_switches = 0;
     double media_seconds = 0;  // per process
     std::vector<double> lateness_ms;
@@ -103,8 +119,9 @@ void add_usage(Figures& figures, const rusage& usage) {
 
 // VmHWM is read while the process runs: once it has ended, /proc no longer has it.
 void note_peak_rss(Figures& figures, const Process& process) {
-    figures.peak_rss_kb =
-        std::max(figures.peak_rss_kb, tarnel::test::process_stats(process.pid()).peak_rss_kb);
+    const tarnel::test::ProcessStats stats = tarnel::test::process_stats(process.pid());
+    figures.peak_rss_kb = std::max(figures.peak_rss_kb, stats.peak_rss_kb);
+    figures.private_dirty_kb = std::max(figures.private_dirty_kb, stats.private_dirty_kb);
 }
 
 // One process's pacing figures.
@@ -154,9 +171,19 @@ std::string tarnel_config(int port, const std::string& playlist) {
            "SubtitleMode=none\nStreamName=Benchmark\n";
 }
 
+// The system's trust store and the test authority in one bundle: a Tarnel process given it as
+// SSL_CERT_FILE loads it where it loads the system's store (no TLSCAFile), at the same cost (the
+// whole bundle is parsed), and trusts the sink's certificate.
+std::string system_store_with(const std::string& ca_file, const TempDir& dir) {
+    return dir.write("trust-store.pem",
+                     tarnel::test::read_file("/etc/ssl/certs/ca-certificates.crt") +
+                         tarnel::test::read_file(ca_file));
+}
+
 // N Tarnel processes, each streaming the playlist once to its own sink endpoint; with pinning,
-// all of them on processor 0 and the sink elsewhere.
-Figures run_tarnel(int streams, bool pin) {
+// all of them on processor 0 and the sink elsewhere. A scale run (farm) has no status line; with
+// tls, each stream is in TLS and trusts the system's store (system_store_with).
+Figures run_tarnel(int streams, bool pin, bool farm = false, bool tls = false) {
     Figures figures;
     figures.processes = streams;
     figures.media_seconds = media.seconds;
@@ -168,9 +195,17 @@ Figures run_tarnel(int streams, bool pin) {
     const std::string playlist = dir.write("list.plo", list);
 
     StreamSink sink;
+    std::unique_ptr<tarnel::test::TestPki> pki;
+    std::string trust_store;
+    if (tls) {
+        pki = std::make_unique<tarnel::test::TestPki>();
+        const auto certificate = pki->loopback_server();
+        sink.use_tls(certificate.certificate, certificate.key);
+        trust_store = system_store_with(pki->ca_file(), dir);
+    }
     std::vector<size_t> endpoints;
     for (int i = 0; i < streams; ++i) {
-        endpoints.push_back(sink.add_source());
+        endpoints.push_back(sink.add_source(tls));
     }
     sink.start();
     std::vector<std::unique_ptr<Process>> processes;
@@ -179,13 +214,28 @@ Figures run_tarnel(int streams, bool pin) {
         const std::string home = dir.file(name);
         std::filesystem::create_directory(home);
         dir.write(name + "/tarnel.conf",
-                  tarnel_config(sink.port(endpoints[static_cast<size_t>(i)]), playlist));
-        std::string program = options.tarnel;
-        std::vector<std::string> args = {"tarnel.conf"};
+                  tarnel_config(sink.port(endpoints[static_cast<size_t>(i)]), playlist) +
+                      (farm ? "RealTime=no\n" : "") + (tls ? "TLS=yes\n" : ""));
+        // Each launcher executes the next, so the process stays the one started.
+        std::vector<std::string> command;
         if (pin) {
-            program = "/usr/bin/taskset";
-            args = {"-c", "0", options.tarnel, "tarnel.conf"};
+            command = {"/usr/bin/taskset", "-c", "0"};
         }
+        if (tls) {
+            command.insert(command.end(), {"/usr/bin/env", "SSL_CERT_FILE=" + trust_store});
+        }
+        if (options.minimal) {
+            const auto per_second =
+                static_cast<std::uint64_t>(static_cast<double>(media.stream_bytes) / media.seconds);
+            const int source_port = sink.port(endpoints[static_cast<size_t>(i)]) + 1;
+            command.insert(command.end(), {options.minimal_sender, std::to_string(source_port),
+                                           std::to_string(per_second)});
+            command.insert(command.end(), media.files.begin(), media.files.end());
+        } else {
+            command.insert(command.end(), {options.tarnel, "tarnel.conf"});
+        }
+        const std::string program = command.front();
+        const std::vector<std::string> args(command.begin() + 1, command.end());
         processes.push_back(std::make_unique<Process>(program, args, home, "/dev/null"));
     }
 
@@ -330,6 +380,7 @@ void report(benchmark::State& state, const Figures& figures) {
     const Spread late = tarnel::bench::spread_of(figures.lateness_ms);
     state.counters["cpu_s_per_media_min"] = figures.cpu_per_media_minute();
     state.counters["peak_rss_kB"] = static_cast<double>(figures.peak_rss_kb);
+    state.counters["private_dirty_kB"] = static_cast<double>(figures.private_dirty_kb);
     state.counters["wakeups_per_media_s"] = figures.wakeups_per_media_second();
     state.counters["late_p50_ms"] = late.median;
     state.counters["late_p99_ms"] = late.p99;
@@ -388,8 +439,10 @@ void print_tls_comparison(const Figures& plain, const Figures& tls) {
 
 void print_scale(const Figures& figures) {
     const Spread late = tarnel::bench::spread_of(figures.lateness_ms);
-    std::printf("\n%d Tarnel streams at once on one processor, %.0f s of media each:\n",
-                figures.processes, figures.media_seconds);
+    std::printf("\n%d %s%s streams at once %s, %.0f s of media each:\n", figures.processes,
+                options.minimal ? "minimal_sender" : "Tarnel", options.tls ? " TLS" : "",
+                options.spread ? "over every processor" : "on one processor",
+                figures.media_seconds);
     std::printf(
         "  CPU, all streams:        %.3f s (%.2f%% of one core; %.4f s per stream per "
         "minute of media)\n",
@@ -397,6 +450,7 @@ void print_scale(const Figures& figures) {
         figures.cpu_per_media_minute());
     std::printf("  peak RSS, largest:       %.2f MiB\n",
                 static_cast<double>(figures.peak_rss_kb) / 1024);
+    std::printf("  private memory, largest: %ld kB (Private_Dirty)\n", figures.private_dirty_kb);
     std::printf("  wake-ups:                %.1f per stream per second of media\n",
                 figures.wakeups_per_media_second());
     std::printf(
@@ -413,6 +467,12 @@ bool parse_options(int argc, char** argv) {
             options.media_dir = argv[++i];
         } else if (arg == "--streams" && has_value) {
             options.streams = std::atoi(argv[++i]);
+        } else if (arg == "--spread") {
+            options.spread = true;
+        } else if (arg == "--tls") {
+            options.tls = true;
+        } else if (arg == "--minimal") {
+            options.minimal = true;
         } else if (arg == "--tarnel" && has_value) {
             options.tarnel = argv[++i];
         } else if (arg == "--ffmpeg" && has_value) {
@@ -424,8 +484,8 @@ bool parse_options(int argc, char** argv) {
     }
     if (options.media_dir.empty() || options.streams < 0) {
         std::fprintf(stderr,
-                     "usage: stream_bench --media DIR [--streams N] [--tarnel PATH] "
-                     "[--ffmpeg PATH] [benchmark flags]\n");
+                     "usage: stream_bench --media DIR [--streams N [--spread] [--tls | --minimal]] "
+                     "[--tarnel PATH] [--ffmpeg PATH] [benchmark flags]\n");
         return false;
     }
     return true;
@@ -449,6 +509,12 @@ void keep_off_processor_zero() {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
+    // A thousand streams take four descriptors each in the sink.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     if (!parse_options(argc, argv)) {
         return 2;
     }
@@ -461,9 +527,15 @@ int main(int argc, char** argv) {
     std::printf("media: %zu files, %.1f s, %.0f kbit/s on the wire\n", media.files.size(),
                 media.seconds, static_cast<double>(media.stream_bytes) * 8 / 1000 / media.seconds);
     if (options.streams > 0) {
-        keep_off_processor_zero();
-        const std::string name = "tarnel/streams:" + std::to_string(options.streams);
-        register_run(name, [] { return run_tarnel(options.streams, true); });
+        if (!options.spread) {
+            keep_off_processor_zero();
+        }
+        const std::string name = std::string(options.minimal ? "minimal_sender" : "tarnel") +
+                                 (options.tls ? "_tls" : "") +
+                                 (options.spread ? "/spread" : "/pinned") +
+                                 "/streams:" + std::to_string(options.streams);
+        register_run(
+            name, [] { return run_tarnel(options.streams, !options.spread, true, options.tls); });
         benchmark::RunSpecifiedBenchmarks();
         if (results.count(name) != 0 && results[name].failure.empty()) {
             print_scale(results[name]);
