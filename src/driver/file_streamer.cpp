@@ -283,9 +283,9 @@ void PlaylistStreamer::show_status_line(double framerate, long length) {
     int height = 0;
     int width = 0;
     resources_.reader.GetFileInfo(video, audio, &height, &width);
-    display(state_.remember(strformat("Video: %dkbps, %s %dx%d @%.2ffps, Audio: %s",
-                                      static_cast<int>(length / 128), video, height, width,
-                                      framerate, audio)));
+    resources_.titles.display_status(state_.remember(
+        strformat("Video: %dkbps, %s %dx%d @%.2ffps, Audio: %s", static_cast<int>(length / 128),
+                  video, height, width, framerate, audio)));
 }
 
 }  // namespace tarnel

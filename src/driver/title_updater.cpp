@@ -82,6 +82,14 @@ void TitleUpdater::wait_for_outcome() {
     done_.clear();
 }
 
+void TitleUpdater::display_status(const std::string& status_line) {
+    if (running()) {
+        held_status_ = status_line;
+    } else {
+        display(status_line);
+    }
+}
+
 void TitleUpdater::finish() {
     thread_.join();
     const std::string printed = console_text_.str();
@@ -89,6 +97,10 @@ void TitleUpdater::finish() {
         console() << printed << std::flush;
     }
     nsv_log(outcome_);
+    if (!held_status_.empty()) {
+        display(held_status_);
+        held_status_.clear();
+    }
 }
 
 }  // namespace tarnel

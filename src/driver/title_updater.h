@@ -44,6 +44,11 @@ class TitleUpdater {
     void wait_for_outcome();
     bool running() const { return thread_.joinable(); }
 
+    // Shows the status line (display()); while an update runs, keeps it instead and shows it
+    // right after the update's outcome line, so the console has them in the order they had
+    // when the update ran in the main flow (the outcome first).
+    void display_status(const std::string& status_line);
+
   private:
     // A descriptor that can be made readable from another thread (an eventfd).
     class Event {
@@ -68,6 +73,7 @@ class TitleUpdater {
     std::thread thread_;
     std::string outcome_;
     std::ostringstream console_text_;
+    std::string held_status_;  // the latest status line kept while the update runs
     WaitWatch watch_;
 };
 
