@@ -103,6 +103,32 @@ TEST_F(TitleUpdaterTest, TheSocketLayersConsoleTextComesFromTheMainFlowBeforeThe
     EXPECT_EQ(log(), "\nLookup failed\n\rError Updating Title(Could not bind to port.)\n");
 }
 
+// A status line due while the update runs is shown right after its outcome line, as when the
+// update ran in the main flow; with no update running it is shown at once.
+TEST_F(TitleUpdaterTest, AStatusLineWaitsForTheOutcomeLine) {
+    realtime = true;
+    HttpScript silent;
+    silent.metadata_answer = {{}, false};
+    const HttpLoopbackServer admin(silent);
+    point_at(admin.port_text());
+    TitleUpdater updater;
+    updater.start(title_update_job("Song", "", ServerRoute{"/live", false}));
+    ASSERT_TRUE(admin.wait_for_heads(1, milliseconds(5000)));
+    updater.display_status("Video: first");
+    updater.display_status("Video: second");
+    EXPECT_EQ(log(), "");
+    updater.settle();
+    // (A status line is padded with spaces over the longer line before it.)
+    EXPECT_EQ(log().rfind("status == -1   errno == 110  in Socket::recv\n\rError Updating "
+                          "Title(Could not read from socket.)\n\rVideo: second  ",
+                          0),
+              0u)
+        << log();
+    EXPECT_EQ(log().find("first"), std::string::npos);
+    updater.display_status("Video: third");
+    EXPECT_NE(log().find("\rVideo: third"), std::string::npos);
+}
+
 // Destroying the updater (the run ends by an exception) ends the update without a line.
 TEST_F(TitleUpdaterTest, DestructionGivesTheUpdateUpQuietly) {
     HttpScript silent;
