@@ -91,10 +91,12 @@ Media media;
 struct Figures {
     int processes = 0;
     double cpu_seconds = 0;
+    double system_seconds = 0;  // of cpu_seconds, in the kernel
     long peak_rss_kb = 0;       // the largest of the processes
     long private_dirty_kb = 0;  // the largest Private_Dirty of the processes, near their end
     long voluntary_switches = 0;
-    double media_seconds = 0;  // per process
+    long involuntary_switches = 0;  // the scheduler took the processor away
+    double media_seconds = 0;       // per process
     std::vector<double> lateness_ms;
     double worst_p99_ms = 0;  // the worst of the processes' own 99th percentiles
     std::string failure;
@@ -114,7 +116,9 @@ double seconds_of(const timeval& time) {
 
 void add_usage(Figures& figures, const rusage& usage) {
     figures.cpu_seconds += seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+    figures.system_seconds += seconds_of(usage.ru_stime);
     figures.voluntary_switches += usage.ru_nvcsw;
+    figures.involuntary_switches += usage.ru_nivcsw;
 }
 
 // VmHWM is read while the process runs: once it has ended, /proc no longer has it.
@@ -448,11 +452,16 @@ void print_scale(const Figures& figures) {
         "minute of media)\n",
         figures.cpu_seconds, 100 * figures.cpu_seconds / figures.media_seconds,
         figures.cpu_per_media_minute());
+    std::printf("  of which in the kernel:  %.3f s (%.2f%% of one core)\n", figures.system_seconds,
+                100 * figures.system_seconds / figures.media_seconds);
     std::printf("  peak RSS, largest:       %.2f MiB\n",
                 static_cast<double>(figures.peak_rss_kb) / 1024);
     std::printf("  private memory, largest: %ld kB (Private_Dirty)\n", figures.private_dirty_kb);
-    std::printf("  wake-ups:                %.1f per stream per second of media\n",
-                figures.wakeups_per_media_second());
+    std::printf(
+        "  wake-ups:                %.2f per stream per second of media (%.2f more times the "
+        "scheduler took the processor away)\n",
+        figures.wakeups_per_media_second(),
+        static_cast<double>(figures.involuntary_switches) / figures.media_total());
     std::printf(
         "  first byte after tick:   median %.2f ms, 99th percentile %.2f ms, worst stream's "
         "99th percentile %.2f ms, maximum %.2f ms (%zu seconds)\n",
