@@ -94,6 +94,7 @@ struct Figures {
     double system_seconds = 0;  // of cpu_seconds, in the kernel
     long peak_rss_kb = 0;       // the largest of the processes
     long private_dirty_kb = 0;  // the largest Private_Dirty of the processes, near their end
+    long openssl_private_dirty_kb = 0;  // the largest part of it in OpenSSL's libraries
     long voluntary_switches = 0;
     long involuntary_switches = 0;  // the scheduler took the processor away
     double media_seconds = 0;       // per process
@@ -126,6 +127,8 @@ void note_peak_rss(Figures& figures, const Process& process) {
     const tarnel::test::ProcessStats stats = tarnel::test::process_stats(process.pid());
     figures.peak_rss_kb = std::max(figures.peak_rss_kb, stats.peak_rss_kb);
     figures.private_dirty_kb = std::max(figures.private_dirty_kb, stats.private_dirty_kb);
+    figures.openssl_private_dirty_kb =
+        std::max(figures.openssl_private_dirty_kb, stats.openssl_private_dirty_kb);
 }
 
 // One process's pacing figures.
@@ -456,7 +459,10 @@ void print_scale(const Figures& figures) {
                 100 * figures.system_seconds / figures.media_seconds);
     std::printf("  peak RSS, largest:       %.2f MiB\n",
                 static_cast<double>(figures.peak_rss_kb) / 1024);
-    std::printf("  private memory, largest: %ld kB (Private_Dirty)\n", figures.private_dirty_kb);
+    std::printf(
+        "  private memory, largest: %ld kB (Private_Dirty), of which %ld kB in OpenSSL's "
+        "libraries\n",
+        figures.private_dirty_kb, figures.openssl_private_dirty_kb);
     std::printf(
         "  wake-ups:                %.2f per stream per second of media (%.2f more times the "
         "scheduler took the processor away)\n",
