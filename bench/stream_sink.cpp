@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <openssl/ssl.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +28,7 @@ constexpr size_t kRequestLimit = 64 * 1024;
 // Large enough for a whole second of a stream in one receive.
 constexpr size_t kReceiveSize = 512 * 1024;
 constexpr int kEpollWaitMs = 50;
+constexpr int kSinkNice = -15;
 
 std::int64_t wall_clock_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -211,6 +214,10 @@ const std::string& StreamSink::kept_bytes(size_t endpoint) const {
 }
 
 void StreamSink::run() {
+    // The sink stands for the servers, which have machines of their own: on a machine shared
+    // with other work it must not fall so far behind that a stream's log-in times out. Only
+    // root may raise a thread's priority; otherwise the sink runs as it is.
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kSinkNice);
     std::vector<epoll_event> events(64);
     while (!stopping_) {
         const int count =
