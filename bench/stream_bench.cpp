@@ -16,9 +16,6 @@
 //                                                       place of Tarnel: the floor of a paced
 //                                                       stream on this machine
 //
-// The scale runs stream as a station farm does: no status line (RealTime=no; a unit's journal
-// does not show it either).
-//
 // DIR holds the NSV files to play (every *.nsv, in name order); scripts/bench makes them. For
 // each run: processor time (user + system) per minute of media, peak resident memory (VmHWM),
 // voluntary context switches (the process going to sleep: its wake-ups) per second of media,
@@ -64,6 +61,8 @@ using tarnel::test::TempDir;
 // A silence between receives that separates two seconds of a Tarnel stream.
 constexpr std::int64_t kSecondGapNs = 300'000'000;
 constexpr auto kPoll = std::chrono::milliseconds(50);
+// Memory figures are read from this many processes of a run.
+constexpr size_t kMemorySamples = 10;
 // How long a run may take beyond the media's own length before it counts as failed.
 constexpr double kGraceSeconds = 60;
 
@@ -92,6 +91,9 @@ struct Figures {
     int processes = 0;
     double cpu_seconds = 0;
     double system_seconds = 0;  // of cpu_seconds, in the kernel
+    // The processes' lives added up: with many streams on a busy machine the last are stopped
+    // some seconds after their media ended, and their CPU time includes those seconds.
+    double lifetime_seconds = 0;
     long peak_rss_kb = 0;       // the largest of the processes
     long private_dirty_kb = 0;  // the largest Private_Dirty of the processes, near their end
     long openssl_private_dirty_kb = 0;  // the largest part of it in OpenSSL's libraries
@@ -188,9 +190,9 @@ std::string system_store_with(const std::string& ca_file, const TempDir& dir) {
 }
 
 // N Tarnel processes, each streaming the playlist once to its own sink endpoint; with pinning,
-// all of them on processor 0 and the sink elsewhere. A scale run (farm) has no status line; with
-// tls, each stream is in TLS and trusts the system's store (system_store_with).
-Figures run_tarnel(int streams, bool pin, bool farm = false, bool tls = false) {
+// all of them on processor 0 and the sink elsewhere. With tls, each stream is in TLS and trusts
+// the system's store (system_store_with).
+Figures run_tarnel(int streams, bool pin, bool tls = false) {
     Figures figures;
     figures.processes = streams;
     figures.media_seconds = media.seconds;
@@ -216,13 +218,14 @@ Figures run_tarnel(int streams, bool pin, bool farm = false, bool tls = false) {
     }
     sink.start();
     std::vector<std::unique_ptr<Process>> processes;
+    std::vector<std::chrono::steady_clock::time_point> started;
     for (int i = 0; i < streams; ++i) {
         const std::string name = std::to_string(i);
         const std::string home = dir.file(name);
         std::filesystem::create_directory(home);
         dir.write(name + "/tarnel.conf",
                   tarnel_config(sink.port(endpoints[static_cast<size_t>(i)]), playlist) +
-                      (farm ? "RealTime=no\n" : "") + (tls ? "TLS=yes\n" : ""));
+                      (tls ? "TLS=yes\n" : ""));
         // Each launcher executes the next, so the process stays the one started.
         std::vector<std::string> command;
         if (pin) {
@@ -244,6 +247,7 @@ Figures run_tarnel(int streams, bool pin, bool farm = false, bool tls = false) {
         const std::string program = command.front();
         const std::vector<std::string> args(command.begin() + 1, command.end());
         processes.push_back(std::make_unique<Process>(program, args, home, "/dev/null"));
+        started.push_back(std::chrono::steady_clock::now());
     }
 
     // Each process is stopped once its sink has every byte of the playlist: it is then waiting
@@ -268,10 +272,17 @@ Figures run_tarnel(int streams, bool pin, bool farm = false, bool tls = false) {
                 }
                 continue;
             }
-            note_peak_rss(figures, process);
+            // Memory is read from a few processes (they are alike): reading /proc for a
+            // thousand would keep the others running well past their media.
+            if (i < kMemorySamples) {
+                note_peak_rss(figures, process);
+            }
             process.signal(SIGTERM);
             process.wait(5000);
             add_usage(figures, process.usage());
+            figures.lifetime_seconds +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started[i])
+                    .count();
             done[i] = true;
             --left;
         }
@@ -457,6 +468,14 @@ void print_scale(const Figures& figures) {
         figures.cpu_per_media_minute());
     std::printf("  of which in the kernel:  %.3f s (%.2f%% of one core)\n", figures.system_seconds,
                 100 * figures.system_seconds / figures.media_seconds);
+    if (figures.lifetime_seconds > 0) {
+        std::printf(
+            "  over the processes' lives (%.1f s each on average): %.2f%% of one core for all "
+            "streams; %.4f s per stream per minute\n",
+            figures.lifetime_seconds / figures.processes,
+            100 * figures.cpu_seconds / (figures.lifetime_seconds / figures.processes),
+            figures.cpu_seconds / (figures.lifetime_seconds / 60));
+    }
     std::printf("  peak RSS, largest:       %.2f MiB\n",
                 static_cast<double>(figures.peak_rss_kb) / 1024);
     std::printf(
@@ -549,8 +568,8 @@ int main(int argc, char** argv) {
                                  (options.tls ? "_tls" : "") +
                                  (options.spread ? "/spread" : "/pinned") +
                                  "/streams:" + std::to_string(options.streams);
-        register_run(
-            name, [] { return run_tarnel(options.streams, !options.spread, true, options.tls); });
+        register_run(name,
+                     [] { return run_tarnel(options.streams, !options.spread, options.tls); });
         benchmark::RunSpecifiedBenchmarks();
         if (results.count(name) != 0 && results[name].failure.empty()) {
             print_scale(results[name]);

@@ -17,6 +17,7 @@ namespace tarnel {
 size_t last_length = 0;
 bool onscreen = false;
 bool journal_console = false;
+bool console_discarded = false;
 
 namespace {
 
@@ -51,6 +52,7 @@ void reset_console_state() {
     last_length = 0;
     onscreen = false;
     journal_console = false;
+    console_discarded = false;
 }
 
 bool stdout_is_journal() {
@@ -63,6 +65,14 @@ bool stdout_is_journal() {
     unsigned long long inode = 0;
     return std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == output.st_dev &&
            inode == output.st_ino;
+}
+
+bool stdout_is_discarded() {
+    struct stat output {};
+    struct stat null_device {};
+    return fstat(STDOUT_FILENO, &output) == 0 && S_ISCHR(output.st_mode) &&
+           stat("/dev/null", &null_device) == 0 && S_ISCHR(null_device.st_mode) &&
+           output.st_rdev == null_device.st_rdev;
 }
 
 std::string time_stamp() {
@@ -85,7 +95,9 @@ void nsv_log(std::string message) {
         return;
     }
     const std::string stamp = time_stamp();
-    if (screenlog && journal_console) {
+    if (console_discarded) {
+        // Nothing to write the console text for.
+    } else if (screenlog && journal_console) {
         console() << message << '\n' << std::flush;
     } else if (screenlog) {
         std::ostream& out = console();
@@ -110,7 +122,7 @@ void nsv_log(std::string message) {
 }
 
 void display(std::string status) {
-    if (!realtime || journal_console) {
+    if (!realtime || journal_console || console_discarded) {
         return;
     }
     const std::string stamp = time_stamp();

@@ -20,6 +20,14 @@ extern bool journal_console;
 // Whether standard output is the stream that JOURNAL_STREAM ("device:inode") names.
 bool stdout_is_journal();
 
+// Set when standard output is /dev/null (a station started in the background with its output
+// thrown away): the console text of the log and the status line are then neither formatted nor
+// written, since nobody can read them. The log file is written as always.
+extern bool console_discarded;
+
+// Whether standard output is /dev/null.
+bool stdout_is_discarded();
+
 // "<%m/%d/%Y@%H:%M:%S> " for the current local time: 22 characters.
 std::string time_stamp();
 

@@ -66,7 +66,7 @@ void count_second_sent(RunStatus& status, int bytes) {
 // Whether anyone reads the status line: the console shows it, or the debug subtitle mode sends
 // the last one. Otherwise it is not even formatted.
 bool status_line_read() {
-    return (realtime && !journal_console) || subtitle_mode == kSubtitleDebug;
+    return (realtime && !journal_console && !console_discarded) || subtitle_mode == kSubtitleDebug;
 }
 
 // Makes the buffer hold at least size bytes, keeping those it holds; throws std::bad_alloc.

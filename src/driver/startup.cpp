@@ -78,6 +78,7 @@ int run(int argc, char** argv) {
     std::cout << std::flush;
 
     journal_console = stdout_is_journal();
+    console_discarded = stdout_is_discarded();
     load_config();
     DriverState state;
     nsv_log("Source Program Started...");
