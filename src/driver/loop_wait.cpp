@@ -105,8 +105,10 @@ WakeReason wait_once(const WaitDeadline& deadline) {
         waits.poll_list.push_back(pollfd{waits.timer, POLLIN, 0});
     }
     for (const WaitWatch* watch : waits.watches) {
-        waits.poll_list.push_back(pollfd{watch->descriptor(), watch->events(), 0});
-        waits.polled.push_back(watch);
+        if (watch->armed()) {
+            waits.poll_list.push_back(pollfd{watch->descriptor(), watch->events(), 0});
+            waits.polled.push_back(watch);
+        }
     }
     // With a timer, ppoll's time-out only guards against a timer that never fires.
     const std::chrono::nanoseconds left = time_left(deadline);

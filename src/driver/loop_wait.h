@@ -44,10 +44,16 @@ class WaitWatch {
     short events() const { return events_; }
     void serve(short revents) const { handler_(revents); }
 
+    // A watch that is not armed is left out of the waits (each descriptor polled costs the
+    // kernel a little at every wake-up). Watches start armed; a handler may disarm its own.
+    void set_armed(bool armed) { armed_ = armed; }
+    bool armed() const { return armed_; }
+
   private:
     int descriptor_;
     short events_;
     Handler handler_;
+    bool armed_ = true;
 };
 
 // When a wait ends at the latest.

@@ -40,7 +40,9 @@ TitleUpdater::TitleUpdater()
           if (running()) {
               finish();
           }
-      }) {}
+      }) {
+    watch_.set_armed(false);  // watched only while an update runs
+}
 
 TitleUpdater::~TitleUpdater() {
     // The run or the connection ends without a settle (an exception): the update is given up
@@ -57,6 +59,7 @@ void TitleUpdater::start(TitleUpdateJob job) {
     done_.clear();
     console_text_.str("");
     outcome_.clear();
+    watch_.set_armed(true);
     thread_ = std::thread([this, job = std::move(job)] {
         set_thread_cancel_descriptor(give_up_.descriptor());
         set_thread_console(&console_text_);
@@ -92,6 +95,7 @@ void TitleUpdater::display_status(const std::string& status_line) {
 
 void TitleUpdater::finish() {
     thread_.join();
+    watch_.set_armed(false);
     const std::string printed = console_text_.str();
     if (!printed.empty()) {
         console() << printed << std::flush;

@@ -93,6 +93,20 @@ TEST_F(LoopWaitTest, AReadyDescriptorIsServedWhileItsWatchLives) {
     EXPECT_EQ(served, 1);
 }
 
+TEST_F(LoopWaitTest, AWatchThatIsNotArmedIsLeftOut) {
+    int served = 0;
+    WaitWatch watch(reader_.get(), POLLIN, [&](short /*revents*/) { ++served; });
+    watch.set_armed(false);
+    make_readable();
+    EXPECT_EQ(wait_once(WaitDeadline::steady(Clock::now() + milliseconds(50))),
+              WakeReason::kDeadline);
+    EXPECT_EQ(served, 0);
+    watch.set_armed(true);
+    EXPECT_EQ(wait_once(WaitDeadline::steady(Clock::now() + milliseconds(5000))),
+              WakeReason::kDescriptor);
+    EXPECT_EQ(served, 1);
+}
+
 TEST_F(LoopWaitTest, AHandlersExceptionLeavesTheWait) {
     const WaitWatch watch(reader_.get(), POLLIN,
                           [](short /*revents*/) { throw std::runtime_error("served"); });
