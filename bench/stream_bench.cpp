@@ -6,7 +6,15 @@
 //     build/bench/stream_bench --media DIR              one Tarnel stream, then ffmpeg -re, then
 //                                                       Tarnel to a private Icecast mount in
 //                                                       plain HTTP and in TLS
-//     build/bench/stream_bench --media DIR --streams N  N Tarnel streams at once, on one core
+//     build/bench/stream_bench --media DIR --streams N  N Tarnel streams at once, all pinned to
+//                                                       one processor (the sink on the others)
+//         ... --streams N --spread                      the same, spread over every processor
+//                                                       (the sink among them)
+//         ... --streams N --tls                         the same in TLS, trusting the system's
+//                                                       store (see run_tarnel)
+//         ... --streams N --minimal                     the same with bench/minimal_sender.c in
+//                                                       place of Tarnel: the floor of a paced
+//                                                       stream on this machine
 //
 // DIR holds the NSV files to play (every *.nsv, in name order); scripts/bench makes them. For
 // each run: processor time (user + system) per minute of media, peak resident memory (VmHWM),
@@ -53,6 +61,8 @@ using tarnel::test::TempDir;
 // A silence between receives that separates two seconds of a Tarnel stream.
 constexpr std::int64_t kSecondGapNs = 300'000'000;
 constexpr auto kPoll = std::chrono::milliseconds(50);
+// Memory figures are read from this many processes of a run.
+constexpr size_t kMemorySamples = 10;
 // How long a run may take beyond the media's own length before it counts as failed.
 constexpr double kGraceSeconds = 60;
 
@@ -61,6 +71,10 @@ struct Options {
     std::string tarnel = TARNEL_BINARY;
     std::string ffmpeg = "/usr/bin/ffmpeg";
     int streams = 0;  // 0: the one-stream comparison
+    bool spread = false;
+    bool tls = false;
+    bool minimal = false;
+    std::string minimal_sender = MINIMAL_SENDER_BINARY;
 };
 Options options;
 
@@ -76,9 +90,16 @@ Media media;
 struct Figures {
     int processes = 0;
     double cpu_seconds = 0;
-    long peak_rss_kb = 0;  // the largest of the processes
+    double system_seconds = 0;  // of cpu_seconds, in the kernel
+    // The processes' lives added up: with many streams on a busy machine the last are stopped
+    // some seconds after their media ended, and their CPU time includes those seconds.
+    double lifetime_seconds = 0;
+    long peak_rss_kb = 0;       // the largest of the processes
+    long private_dirty_kb = 0;  // the largest Private_Dirty of the processes, near their end
+    long openssl_private_dirty_kb = 0;  // the largest part of it in OpenSSL's libraries
     long voluntary_switches = 0;
-    double media_seconds = 0;  // per process
+    long involuntary_switches = 0;  // the scheduler took the processor away
+    double media_seconds = 0;       // per process
     std::vector<double> lateness_ms;
     double worst_p99_ms = 0;  // the worst of the processes' own 99th percentiles
     std::string failure;
@@ -98,13 +119,18 @@ double seconds_of(const timeval& time) {
 
 void add_usage(Figures& figures, const rusage& usage) {
     figures.cpu_seconds += seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+    figures.system_seconds += seconds_of(usage.ru_stime);
     figures.voluntary_switches += usage.ru_nvcsw;
+    figures.involuntary_switches += usage.ru_nivcsw;
 }
 
 // VmHWM is read while the process runs: once it has ended, /proc no longer has it.
 void note_peak_rss(Figures& figures, const Process& process) {
-    figures.peak_rss_kb =
-        std::max(figures.peak_rss_kb, tarnel::test::process_stats(process.pid()).peak_rss_kb);
+    const tarnel::test::ProcessStats stats = tarnel::test::process_stats(process.pid());
+    figures.peak_rss_kb = std::max(figures.peak_rss_kb, stats.peak_rss_kb);
+    figures.private_dirty_kb = std::max(figures.private_dirty_kb, stats.private_dirty_kb);
+    figures.openssl_private_dirty_kb =
+        std::max(figures.openssl_private_dirty_kb, stats.openssl_private_dirty_kb);
 }
 
 // One process's pacing figures.
@@ -154,9 +180,19 @@ std::string tarnel_config(int port, const std::string& playlist) {
            "SubtitleMode=none\nStreamName=Benchmark\n";
 }
 
+// The system's trust store and the test authority in one bundle: a Tarnel process given it as
+// SSL_CERT_FILE loads it where it loads the system's store (no TLSCAFile), at the same cost (the
+// whole bundle is parsed), and trusts the sink's certificate.
+std::string system_store_with(const std::string& ca_file, const TempDir& dir) {
+    return dir.write("trust-store.pem",
+                     tarnel::test::read_file("/etc/ssl/certs/ca-certificates.crt") +
+                         tarnel::test::read_file(ca_file));
+}
+
 // N Tarnel processes, each streaming the playlist once to its own sink endpoint; with pinning,
-// all of them on processor 0 and the sink elsewhere.
-Figures run_tarnel(int streams, bool pin) {
+// all of them on processor 0 and the sink elsewhere. With tls, each stream is in TLS and trusts
+// the system's store (system_store_with).
+Figures run_tarnel(int streams, bool pin, bool tls = false) {
     Figures figures;
     figures.processes = streams;
     figures.media_seconds = media.seconds;
@@ -168,25 +204,50 @@ Figures run_tarnel(int streams, bool pin) {
     const std::string playlist = dir.write("list.plo", list);
 
     StreamSink sink;
+    std::unique_ptr<tarnel::test::TestPki> pki;
+    std::string trust_store;
+    if (tls) {
+        pki = std::make_unique<tarnel::test::TestPki>();
+        const auto certificate = pki->loopback_server();
+        sink.use_tls(certificate.certificate, certificate.key);
+        trust_store = system_store_with(pki->ca_file(), dir);
+    }
     std::vector<size_t> endpoints;
     for (int i = 0; i < streams; ++i) {
-        endpoints.push_back(sink.add_source());
+        endpoints.push_back(sink.add_source(tls));
     }
     sink.start();
     std::vector<std::unique_ptr<Process>> processes;
+    std::vector<std::chrono::steady_clock::time_point> started;
     for (int i = 0; i < streams; ++i) {
         const std::string name = std::to_string(i);
         const std::string home = dir.file(name);
         std::filesystem::create_directory(home);
         dir.write(name + "/tarnel.conf",
-                  tarnel_config(sink.port(endpoints[static_cast<size_t>(i)]), playlist));
-        std::string program = options.tarnel;
-        std::vector<std::string> args = {"tarnel.conf"};
+                  tarnel_config(sink.port(endpoints[static_cast<size_t>(i)]), playlist) +
+                      (tls ? "TLS=yes\n" : ""));
+        // Each launcher executes the next, so the process stays the one started.
+        std::vector<std::string> command;
         if (pin) {
-            program = "/usr/bin/taskset";
-            args = {"-c", "0", options.tarnel, "tarnel.conf"};
+            command = {"/usr/bin/taskset", "-c", "0"};
         }
+        if (tls) {
+            command.insert(command.end(), {"/usr/bin/env", "SSL_CERT_FILE=" + trust_store});
+        }
+        if (options.minimal) {
+            const auto per_second =
+                static_cast<std::uint64_t>(static_cast<double>(media.stream_bytes) / media.seconds);
+            const int source_port = sink.port(endpoints[static_cast<size_t>(i)]) + 1;
+            command.insert(command.end(), {options.minimal_sender, std::to_string(source_port),
+                                           std::to_string(per_second)});
+            command.insert(command.end(), media.files.begin(), media.files.end());
+        } else {
+            command.insert(command.end(), {options.tarnel, "tarnel.conf"});
+        }
+        const std::string program = command.front();
+        const std::vector<std::string> args(command.begin() + 1, command.end());
         processes.push_back(std::make_unique<Process>(program, args, home, "/dev/null"));
+        started.push_back(std::chrono::steady_clock::now());
     }
 
     // Each process is stopped once its sink has every byte of the playlist: it is then waiting
@@ -211,10 +272,17 @@ Figures run_tarnel(int streams, bool pin) {
                 }
                 continue;
             }
-            note_peak_rss(figures, process);
+            // Memory is read from a few processes (they are alike): reading /proc for a
+            // thousand would keep the others running well past their media.
+            if (i < kMemorySamples) {
+                note_peak_rss(figures, process);
+            }
             process.signal(SIGTERM);
             process.wait(5000);
             add_usage(figures, process.usage());
+            figures.lifetime_seconds +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started[i])
+                    .count();
             done[i] = true;
             --left;
         }
@@ -330,6 +398,7 @@ void report(benchmark::State& state, const Figures& figures) {
     const Spread late = tarnel::bench::spread_of(figures.lateness_ms);
     state.counters["cpu_s_per_media_min"] = figures.cpu_per_media_minute();
     state.counters["peak_rss_kB"] = static_cast<double>(figures.peak_rss_kb);
+    state.counters["private_dirty_kB"] = static_cast<double>(figures.private_dirty_kb);
     state.counters["wakeups_per_media_s"] = figures.wakeups_per_media_second();
     state.counters["late_p50_ms"] = late.median;
     state.counters["late_p99_ms"] = late.p99;
@@ -388,17 +457,36 @@ void print_tls_comparison(const Figures& plain, const Figures& tls) {
 
 void print_scale(const Figures& figures) {
     const Spread late = tarnel::bench::spread_of(figures.lateness_ms);
-    std::printf("\n%d Tarnel streams at once on one processor, %.0f s of media each:\n",
-                figures.processes, figures.media_seconds);
+    std::printf("\n%d %s%s streams at once %s, %.0f s of media each:\n", figures.processes,
+                options.minimal ? "minimal_sender" : "Tarnel", options.tls ? " TLS" : "",
+                options.spread ? "over every processor" : "on one processor",
+                figures.media_seconds);
     std::printf(
         "  CPU, all streams:        %.3f s (%.2f%% of one core; %.4f s per stream per "
         "minute of media)\n",
         figures.cpu_seconds, 100 * figures.cpu_seconds / figures.media_seconds,
         figures.cpu_per_media_minute());
+    std::printf("  of which in the kernel:  %.3f s (%.2f%% of one core)\n", figures.system_seconds,
+                100 * figures.system_seconds / figures.media_seconds);
+    if (figures.lifetime_seconds > 0) {
+        std::printf(
+            "  over the processes' lives (%.1f s each on average): %.2f%% of one core for all "
+            "streams; %.4f s per stream per minute\n",
+            figures.lifetime_seconds / figures.processes,
+            100 * figures.cpu_seconds / (figures.lifetime_seconds / figures.processes),
+            figures.cpu_seconds / (figures.lifetime_seconds / 60));
+    }
     std::printf("  peak RSS, largest:       %.2f MiB\n",
                 static_cast<double>(figures.peak_rss_kb) / 1024);
-    std::printf("  wake-ups:                %.1f per stream per second of media\n",
-                figures.wakeups_per_media_second());
+    std::printf(
+        "  private memory, largest: %ld kB (Private_Dirty), of which %ld kB in OpenSSL's "
+        "libraries\n",
+        figures.private_dirty_kb, figures.openssl_private_dirty_kb);
+    std::printf(
+        "  wake-ups:                %.2f per stream per second of media (%.2f more times the "
+        "scheduler took the processor away)\n",
+        figures.wakeups_per_media_second(),
+        static_cast<double>(figures.involuntary_switches) / figures.media_total());
     std::printf(
         "  first byte after tick:   median %.2f ms, 99th percentile %.2f ms, worst stream's "
         "99th percentile %.2f ms, maximum %.2f ms (%zu seconds)\n",
@@ -413,6 +501,12 @@ bool parse_options(int argc, char** argv) {
             options.media_dir = argv[++i];
         } else if (arg == "--streams" && has_value) {
             options.streams = std::atoi(argv[++i]);
+        } else if (arg == "--spread") {
+            options.spread = true;
+        } else if (arg == "--tls") {
+            options.tls = true;
+        } else if (arg == "--minimal") {
+            options.minimal = true;
         } else if (arg == "--tarnel" && has_value) {
             options.tarnel = argv[++i];
         } else if (arg == "--ffmpeg" && has_value) {
@@ -424,8 +518,8 @@ bool parse_options(int argc, char** argv) {
     }
     if (options.media_dir.empty() || options.streams < 0) {
         std::fprintf(stderr,
-                     "usage: stream_bench --media DIR [--streams N] [--tarnel PATH] "
-                     "[--ffmpeg PATH] [benchmark flags]\n");
+                     "usage: stream_bench --media DIR [--streams N [--spread] [--tls | --minimal]] "
+                     "[--tarnel PATH] [--ffmpeg PATH] [benchmark flags]\n");
         return false;
     }
     return true;
@@ -449,6 +543,12 @@ void keep_off_processor_zero() {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
+    // A thousand streams take four descriptors each in the sink.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     if (!parse_options(argc, argv)) {
         return 2;
     }
@@ -461,9 +561,15 @@ int main(int argc, char** argv) {
     std::printf("media: %zu files, %.1f s, %.0f kbit/s on the wire\n", media.files.size(),
                 media.seconds, static_cast<double>(media.stream_bytes) * 8 / 1000 / media.seconds);
     if (options.streams > 0) {
-        keep_off_processor_zero();
-        const std::string name = "tarnel/streams:" + std::to_string(options.streams);
-        register_run(name, [] { return run_tarnel(options.streams, true); });
+        if (!options.spread) {
+            keep_off_processor_zero();
+        }
+        const std::string name = std::string(options.minimal ? "minimal_sender" : "tarnel") +
+                                 (options.tls ? "_tls" : "") +
+                                 (options.spread ? "/spread" : "/pinned") +
+                                 "/streams:" + std::to_string(options.streams);
+        register_run(name,
+                     [] { return run_tarnel(options.streams, !options.spread, options.tls); });
         benchmark::RunSpecifiedBenchmarks();
         if (results.count(name) != 0 && results[name].failure.empty()) {
             print_scale(results[name]);

@@ -1,7 +1,10 @@
 #include "stream_sink.h"
 
 #include <fcntl.h>
+#include <openssl/ssl.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +28,7 @@ constexpr size_t kRequestLimit = 64 * 1024;
 // Large enough for a whole second of a stream in one receive.
 constexpr size_t kReceiveSize = 512 * 1024;
 constexpr int kEpollWaitMs = 50;
+constexpr int kSinkNice = -15;
 
 std::int64_t wall_clock_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -75,8 +79,16 @@ struct Watch {
     void* owner;
 };
 
+struct StreamSink::TlsContext {
+    struct Free {
+        void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+    };
+    std::unique_ptr<SSL_CTX, Free> context{SSL_CTX_new(TLS_server_method())};
+};
+
 struct StreamSink::Endpoint {
     bool raw = false;
+    bool tls = false;
     bool keep_bytes = false;
     int port = 0;
     Descriptor titles;  // a source endpoint's title listener
@@ -91,6 +103,13 @@ struct StreamSink::Endpoint {
 
 struct StreamSink::Connection {
     enum class Role { kTitles, kLogin, kHeaders, kStream };
+    struct SslFree {
+        void operator()(SSL* ssl) const { SSL_free(ssl); }
+    };
+    // TLS over memory buffers (the connection's own reads are stamped): none for plain ones.
+    std::unique_ptr<SSL, SslFree> ssl;
+    BIO* from_peer = nullptr;
+    BIO* to_peer = nullptr;
     Descriptor descriptor;
     Endpoint* endpoint = nullptr;
     Role role = Role::kStream;
@@ -120,8 +139,21 @@ void StreamSink::watch(int descriptor, void* owner) {
     }
 }
 
-size_t StreamSink::add_source() {
+void StreamSink::use_tls(const std::string& certificate, const std::string& key) {
+    tls_ = std::make_unique<TlsContext>();
+    if (!tls_->context ||
+        SSL_CTX_use_certificate_chain_file(tls_->context.get(), certificate.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tls_->context.get(), key.c_str(), SSL_FILETYPE_PEM) != 1) {
+        throw std::runtime_error("cannot load the sink's certificate");
+    }
+}
+
+size_t StreamSink::add_source(bool tls) {
+    if (tls && !tls_) {
+        throw std::runtime_error("a TLS endpoint needs use_tls() first");
+    }
     auto endpoint = std::make_unique<Endpoint>();
+    endpoint->tls = tls;
     test::ListenerPair pair = test::listen_on_pair();
     endpoint->port = pair.base_port;
     endpoint->titles = std::move(pair.admin);
@@ -182,6 +214,10 @@ const std::string& StreamSink::kept_bytes(size_t endpoint) const {
 }
 
 void StreamSink::run() {
+    // The sink stands for the servers, which have machines of their own: on a machine shared
+    // with other work it must not fall so far behind that a stream's log-in times out. Only
+    // root may raise a thread's priority; otherwise the sink runs as it is.
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kSinkNice);
     std::vector<epoll_event> events(64);
     while (!stopping_) {
         const int count =
@@ -199,7 +235,10 @@ void StreamSink::run() {
             std::int64_t stamp_ns = 0;
             const ssize_t got =
                 receive_stamped(connection->descriptor.get(), receive_buffer_, stamp_ns);
-            if (got > 0) {
+            if (got > 0 && connection->ssl) {
+                receive_tls(*connection, receive_buffer_.data(), static_cast<size_t>(got),
+                            stamp_ns);
+            } else if (got > 0) {
                 receive(*connection, receive_buffer_.data(), static_cast<size_t>(got), stamp_ns);
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 close_connection(*connection);
@@ -222,6 +261,14 @@ void StreamSink::accept_from(Endpoint& endpoint, int listener, bool titles) {
         connection->role = titles         ? Connection::Role::kTitles
                            : endpoint.raw ? Connection::Role::kStream
                                           : Connection::Role::kLogin;
+        if (endpoint.tls) {
+            connection->ssl.reset(SSL_new(tls_->context.get()));
+            connection->from_peer = BIO_new(BIO_s_mem());
+            connection->to_peer = BIO_new(BIO_s_mem());
+            // The SSL object owns both buffers from here.
+            SSL_set_bio(connection->ssl.get(), connection->from_peer, connection->to_peer);
+            SSL_set_accept_state(connection->ssl.get());
+        }
         watch(connection->descriptor.get(), &connection->watch);
         connections_.push_back(std::move(connection));
     }
@@ -240,12 +287,11 @@ void StreamSink::receive(Connection& connection, const char* data, size_t length
         return;
     }
     connection.pending.append(data, length);
-    const int descriptor = connection.descriptor.get();
     if (connection.role == Role::kTitles) {
         if (connection.pending.find("\r\n\r\n") != std::string::npos) {
             // Counted before the answer goes, so whoever has the answer sees the count.
             ++endpoint.titles_answered;
-            send_text(descriptor, kTitleAnswer);
+            reply(connection, kTitleAnswer);
             close_connection(connection);
         } else if (connection.pending.size() > kRequestLimit) {
             close_connection(connection);
@@ -263,7 +309,7 @@ void StreamSink::receive(Connection& connection, const char* data, size_t length
     const std::string rest = connection.pending.substr(found + std::string(end_mark).size());
     connection.pending.clear();
     if (connection.role == Role::kLogin) {
-        send_text(descriptor, kLoginReply);
+        reply(connection, kLoginReply);
         connection.role = Role::kHeaders;
     } else {
         connection.role = Role::kStream;
@@ -273,11 +319,51 @@ void StreamSink::receive(Connection& connection, const char* data, size_t length
     }
 }
 
+void StreamSink::receive_tls(Connection& connection, const char* data, size_t length,
+                             std::int64_t stamp_ns) {
+    BIO_write(connection.from_peer, data, static_cast<int>(length));
+    std::vector<char> plain(16 * 1024);
+    for (;;) {
+        const int got =
+            SSL_read(connection.ssl.get(), plain.data(), static_cast<int>(plain.size()));
+        if (got > 0) {
+            receive(connection, plain.data(), static_cast<size_t>(got), stamp_ns);
+            if (!connection.ssl) {
+                return;  // closed by receive
+            }
+            continue;
+        }
+        const int error = SSL_get_error(connection.ssl.get(), got);
+        reply(connection, "");  // the handshake's answers, session tickets
+        if (error != SSL_ERROR_WANT_READ) {
+            close_connection(connection);
+        }
+        return;
+    }
+}
+
+void StreamSink::reply(Connection& connection, const std::string& text) {
+    if (!connection.ssl) {
+        send_text(connection.descriptor.get(), text);
+        return;
+    }
+    if (!text.empty()) {
+        SSL_write(connection.ssl.get(), text.data(), static_cast<int>(text.size()));
+    }
+    char* pending = nullptr;
+    const long length = BIO_get_mem_data(connection.to_peer, &pending);
+    if (length > 0) {
+        send_text(connection.descriptor.get(), std::string(pending, static_cast<size_t>(length)));
+        (void)BIO_reset(connection.to_peer);
+    }
+}
+
 void StreamSink::close_connection(Connection& connection) {
     if (connection.descriptor.get() != -1) {
         epoll_ctl(epoll_, EPOLL_CTL_DEL, connection.descriptor.get(), nullptr);
         connection.descriptor.reset();
     }
+    connection.ssl.reset();
 }
 
 }  // namespace tarnel::bench

@@ -28,8 +28,14 @@ class StreamSink {
     StreamSink(const StreamSink&) = delete;
     StreamSink& operator=(const StreamSink&) = delete;
 
-    // Endpoints are added before start(); each returns its number.
-    size_t add_source();
+    // Makes the sink speak TLS on the endpoints added with tls set, with this certificate chain
+    // and key (PEM files); before those are added.
+    void use_tls(const std::string& certificate, const std::string& key);
+
+    // Endpoints are added before start(); each returns its number. A TLS source endpoint takes
+    // both its connections in TLS; its records are decrypted as they come, and each arrival is
+    // stamped with the time its encrypted bytes reached the socket.
+    size_t add_source(bool tls = false);
     size_t add_raw(bool keep_bytes);
     // P for a source endpoint, the listening port for a raw one.
     int port(size_t endpoint) const;
@@ -54,7 +60,14 @@ class StreamSink {
     void watch(int descriptor, void* owner);
     void accept_from(Endpoint& endpoint, int listener, bool titles);
     void receive(Connection& connection, const char* data, size_t length, std::int64_t stamp_ns);
+    // Raw bytes of a TLS connection: into its TLS state, and what they decrypt to into receive.
+    void receive_tls(Connection& connection, const char* data, size_t length,
+                     std::int64_t stamp_ns);
+    void reply(Connection& connection, const std::string& text);
     void close_connection(Connection& connection);
+
+    struct TlsContext;
+    std::unique_ptr<TlsContext> tls_;
 
     int epoll_ = -1;
     std::vector<std::unique_ptr<Endpoint>> endpoints_;

@@ -17,10 +17,13 @@ namespace tarnel {
 size_t last_length = 0;
 bool onscreen = false;
 bool journal_console = false;
+bool console_discarded = false;
 
 namespace {
 
 std::ostream* console_stream = &std::cout;
+// See set_thread_console().
+thread_local std::ostream* thread_console = nullptr;
 std::vector<std::string>* captured_lines = nullptr;
 
 // Pads with spaces over whatever is left of a longer text written before on the same line.
@@ -34,7 +37,11 @@ void blank_rest(std::ostream& out, size_t length) {
 }  // namespace
 
 std::ostream& console() {
-    return *console_stream;
+    return thread_console != nullptr ? *thread_console : *console_stream;
+}
+
+void set_thread_console(std::ostream* stream) {
+    thread_console = stream;
 }
 
 void set_console(std::ostream* stream) {
@@ -45,6 +52,7 @@ void reset_console_state() {
     last_length = 0;
     onscreen = false;
     journal_console = false;
+    console_discarded = false;
 }
 
 bool stdout_is_journal() {
@@ -57,6 +65,14 @@ bool stdout_is_journal() {
     unsigned long long inode = 0;
     return std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && device == output.st_dev &&
            inode == output.st_ino;
+}
+
+bool stdout_is_discarded() {
+    struct stat output {};
+    struct stat null_device {};
+    return fstat(STDOUT_FILENO, &output) == 0 && S_ISCHR(output.st_mode) &&
+           stat("/dev/null", &null_device) == 0 && S_ISCHR(null_device.st_mode) &&
+           output.st_rdev == null_device.st_rdev;
 }
 
 std::string time_stamp() {
@@ -79,7 +95,9 @@ void nsv_log(std::string message) {
         return;
     }
     const std::string stamp = time_stamp();
-    if (screenlog && journal_console) {
+    if (console_discarded) {
+        // Nothing to write the console text for.
+    } else if (screenlog && journal_console) {
         console() << message << '\n' << std::flush;
     } else if (screenlog) {
         std::ostream& out = console();
@@ -104,7 +122,7 @@ void nsv_log(std::string message) {
 }
 
 void display(std::string status) {
-    if (!realtime || journal_console) {
+    if (!realtime || journal_console || console_discarded) {
         return;
     }
     const std::string stamp = time_stamp();

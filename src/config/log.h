@@ -20,6 +20,14 @@ extern bool journal_console;
 // Whether standard output is the stream that JOURNAL_STREAM ("device:inode") names.
 bool stdout_is_journal();
 
+// Set when standard output is /dev/null (a station started in the background with its output
+// thrown away): the console text of the log and the status line are then neither formatted nor
+// written, since nobody can read them. The log file is written as always.
+extern bool console_discarded;
+
+// Whether standard output is /dev/null.
+bool stdout_is_discarded();
+
 // "<%m/%d/%Y@%H:%M:%S> " for the current local time: 22 characters.
 std::string time_stamp();
 
@@ -41,5 +49,10 @@ void display(std::string status);
 std::ostream& console();
 void set_console(std::ostream* stream);
 void reset_console_state();
+
+// Where console() goes for the calling thread alone (nullptr: as for every thread). The console,
+// the log and the status line belong to the main thread; work on a thread of its own keeps
+// what it would print here, and the main thread writes it out in its place.
+void set_thread_console(std::ostream* stream);
 
 }  // namespace tarnel

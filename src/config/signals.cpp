@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include "config/config_file.h"
@@ -67,10 +68,7 @@ void install_signal_handlers() {
     install(SIGPIPE, SIG_IGN);
 }
 
-void sleep_until_signal(std::chrono::nanoseconds duration) {
-    if (duration <= std::chrono::nanoseconds::zero()) {
-        return;
-    }
+int poll_until_signal(pollfd* descriptors, nfds_t count, const timespec* timeout) {
     // A signal arriving between the look at the flags and the start of the sleep would otherwise
     // wait for the end of the sleep: the four are blocked for the look, and ppoll unblocks them
     // and sleeps in one step, returning early (EINTR) when a handler has run.
@@ -81,13 +79,25 @@ void sleep_until_signal(std::chrono::nanoseconds duration) {
     }
     sigset_t previous;
     sigprocmask(SIG_BLOCK, &four, &previous);
+    int ready = -1;
+    int error = EINTR;
     if (!any_pending()) {
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
-        const timespec timeout{static_cast<std::time_t>(seconds.count()),
-                               static_cast<long>((duration - seconds).count())};
-        ppoll(nullptr, 0, &timeout, &previous);
+        ready = ppoll(descriptors, count, timeout, &previous);
+        error = errno;
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return ready;
+}
+
+void sleep_until_signal(std::chrono::nanoseconds duration) {
+    if (duration <= std::chrono::nanoseconds::zero()) {
+        return;
+    }
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
+    const timespec timeout{static_cast<std::time_t>(seconds.count()),
+                           static_cast<long>((duration - seconds).count())};
+    poll_until_signal(nullptr, 0, &timeout);
 }
 
 void carry_out_signals() {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
+#include <ctime>
 
 namespace tarnel {
 
@@ -29,6 +32,11 @@ void carry_out_signals();
 // Sleeps for at most duration, and less when one of the four signals arrives: at once when one
 // has been recorded and not yet carried out. The caller carries them out afterwards.
 void sleep_until_signal(std::chrono::nanoseconds duration);
+
+// ppoll over descriptors (none when count is 0) with the four signals unblocked for the sleep
+// only: returns ppoll's result, and -1 with errno EINTR at once when one of them has been recorded
+// and not yet carried out. timeout nullptr: no limit.
+int poll_until_signal(pollfd* descriptors, nfds_t count, const timespec* timeout);
 
 // Forgets recorded signals and clears next_track (tests).
 void reset_signals();

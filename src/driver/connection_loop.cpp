@@ -7,7 +7,6 @@
 #include "config/wall_clock.h"
 #include "driver/file_streamer.h"
 #include "driver/pacing.h"
-#include "driver/playlist_traversal.h"
 #include "driver/run_status.h"
 #include "driver/source_connection.h"
 #include "net/socket_exception.h"
@@ -19,39 +18,6 @@ namespace {
 // Seconds counted down on the status line before a new connection is tried; one more second
 // shows the "Reconnecting to" text.
 constexpr int kReconnectCountdown = 30;
-// A pass over the playlist that streamed nothing (every entry failed, nothing to play, only
-// markers) is followed by this pause, so a missing media disk cannot spin the processor or fill
-// the log disk.
-constexpr std::chrono::seconds kIdlePassPause{1};
-
-// Streams the playlist over the connection, forever. Returns only when a "#reload" marker could
-// not reload the playlist; a failed send leaves by SocketException.
-void stream_playlist(DriverState& state, const SourceConnection& connection) {
-    size_t idle_selections = 0;
-    for (;;) {
-        carry_out_signals();
-        bool streamed = false;
-        switch (select_entry(state)) {
-            case Selection::kReloadFailed:
-                record_playlist_failure(state.status);
-                return;
-            case Selection::kPlay:
-                streamed = stream_entry(state, connection);
-                break;
-            case Selection::kMarker:
-            case Selection::kNothing:
-                break;
-        }
-        if (streamed) {
-            idle_selections = 0;
-        } else if (++idle_selections >= playlist_pass_length()) {
-            idle_selections = 0;
-            state.status.state = RunState::kIdle;
-            publish_status(state.status);
-            pause_handling_signals(kIdlePassPause);
-        }
-    }
-}
 
 void count_down_to_reconnect(RunStatus& status) {
     status.state = RunState::kWaitingToReconnect;
@@ -81,15 +47,19 @@ void connected(RunStatus& status) {
 }  // namespace
 
 int run_connection_loop(DriverState& state) {
+    // Kept across connections, so that a reconnection allocates nothing for streaming either.
+    StreamingResources resources;
     for (;;) {
         start_connecting(state.status);
         try {
-            const SourceConnection connection = open_source();
+            SourceConnection connection = open_source();
             connected(state.status);
             state.current_object = 0;
-            stream_playlist(state, connection);
+            PlaylistStreamer(state, connection, resources).run();
             return 0;  // a "#reload" marker failed: the run ends
         } catch (const SocketException& error) {
+            // A title update of the lost connection ends (and is logged) before its error.
+            resources.titles.settle();
             state.file_title.clear();
             nsv_log("Error: " + error.text());
             record_error(state.status, error.text());

@@ -2,20 +2,19 @@
 
 #include <ctime>
 #include <new>
-#include <utility>
-#include <vector>
 
 #include "config/log.h"
+#include "config/settings.h"
 #include "config/signals.h"
 #include "config/strformat.h"
 #include "config/wall_clock.h"
+#include "driver/loop_wait.h"
 #include "driver/pacing.h"
 #include "driver/playlist_traversal.h"
 #include "driver/run_status.h"
 #include "driver/service_notify.h"
 #include "driver/subtitle.h"
 #include "nsv/nsv_format.h"
-#include "nsv/nsv_reader.h"
 
 namespace tarnel {
 
@@ -30,28 +29,15 @@ constexpr size_t kInsertionRoom = 35;
 constexpr long kMaxSecondBytes = 127L * (nsv::kSyncPrefixSize + nsv::kFrameHeaderSize +
                                          nsv::kMaxVideoLength + nsv::kMaxAudioLength);
 
-// Allocates without clearing: GetData writes every byte that is sent, so clearing each second's
-// buffer (100 to 300 KB at usual bit rates) first would be work for nothing.
-template <typename T>
-struct UninitialisedAllocator : std::allocator<T> {
-    template <typename U>
-    struct rebind {
-        using other = UninitialisedAllocator<U>;
-    };
-    UninitialisedAllocator() = default;
-    template <typename U>
-    explicit UninitialisedAllocator(const UninitialisedAllocator<U>& /*other*/) {}
+// The send buffer is kept from one second to the next up to this size; a larger one (a second of
+// more than 32 Mbit/s) is given back after it was sent, so that one huge second does not keep
+// its memory for the rest of the run.
+constexpr size_t kKeptBufferBytes = 4 * 1024 * 1024;
 
-    template <typename U>
-    void construct(U* place) {
-        ::new (static_cast<void*>(place)) U;
-    }
-    template <typename U, typename... Args>
-    void construct(U* place, Args&&... args) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-    }
-};
-using SecondBuffer = std::vector<char, UninitialisedAllocator<char>>;
+// A pass over the playlist that streamed nothing (every entry failed, nothing to play, only
+// markers) is followed by this pause, so a missing media disk cannot spin the processor or fill
+// the log disk.
+constexpr std::chrono::seconds kIdlePassPause{1};
 
 void choose_title(DriverState& state, NSVReader& reader, const std::string& name) {
     std::string metadata;
@@ -77,72 +63,21 @@ void count_second_sent(RunStatus& status, int bytes) {
     notify_watchdog();
 }
 
-// Sends the file one second per cycle; returns true when any data was sent.
-bool stream_seconds(DriverState& state, NSVReader& reader, const SourceConnection& connection) {
-    long start = 0;
-    long length = 0;
-    double framerate = 0;
-    int frames = 0;
-    char video[16] = {};
-    char audio[16] = {};
-    int height = 0;
-    int width = 0;
-    bool sent = false;
-    char unused_line[1] = {};
-    for (;;) {
-        carry_out_signals();
-        if (reader.GetSecond(unused_line, &start, &length, &framerate, &frames, 0) == -1) {
-            return sent;
-        }
-        // A second that no real media has, or one whose buffer cannot be had (below), is not
-        // sent: the rest of the file is skipped rather than the process aborted.
-        if (length > kMaxSecondBytes) {
-            nsv_log(
-                strformat("Skipping the rest of %s: a second of %ld bytes is more than real "
-                          "media can have (%ld); is its frame rate unset?",
-                          state.current_entry.c_str(), length, kMaxSecondBytes));
-            return sent;
-        }
-        reader.GetFileInfo(video, audio, &height, &width);
-        const std::time_t second_start = wall_clock_second();
-        // The skip request is taken at this one place, so a request arriving later in the
-        // cycle is kept whole for the next one.
-        const bool stop_after_second = next_track;
-        next_track = false;
-        const SubtitleOffer offer = compose_subtitle(state, framerate, second_start);
+// Whether anyone reads the status line: the console shows it, or the debug subtitle mode sends
+// the last one. Otherwise it is not even formatted.
+bool status_line_read() {
+    return (realtime && !journal_console && !console_discarded) || subtitle_mode == kSubtitleDebug;
+}
 
-        SecondBuffer buffer;
-        try {
-            buffer.resize(static_cast<size_t>(length) + offer.text.size() + kInsertionRoom);
-        } catch (const std::bad_alloc&) {
-            nsv_log(strformat("Skipping the rest of %s: no memory for a second of %ld bytes",
-                              state.current_entry.c_str(), length));
-            return sent;
-        }
-        bool end_marker = stop_after_second;
-        const int produced = reader.GetData(buffer.data(), length, &end_marker, offer.text,
-                                            offer.style.display_time, offer.style.x, offer.style.y,
-                                            offer.style.red, offer.style.green, offer.style.blue);
-        if (produced == -1) {
-            nsv_log("Couldn't read from " + state.file_title);
-        } else {
-            connection.swrite(buffer.data(), static_cast<size_t>(produced));
-            sent = true;
-            count_second_sent(state.status, produced);
-            if (static_cast<double>(frames) >= framerate) {
-                const std::time_t now = wall_clock_second();
-                display(state.remember(strformat("Video: %dkbps, %s %dx%d @%.2ffps, Audio: %s",
-                                                 static_cast<int>(length / 128), video, height,
-                                                 width, framerate, audio)));
-                if (now == second_start) {
-                    wait_for_next_second(second_start);
-                }
-            }
-        }
-        if (stop_after_second) {
-            return sent;
-        }
+// Makes the buffer hold at least size bytes, keeping those it holds; throws std::bad_alloc.
+void make_room(SecondBuffer& buffer, size_t size) {
+    if (buffer.size() < size) {
+        buffer.resize(size);
     }
+}
+
+double seconds_since(const timespec& now, std::time_t tick) {
+    return static_cast<double>(now.tv_sec - tick) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 }  // namespace
@@ -167,24 +102,190 @@ std::optional<std::string> metadata_value(const std::string& metadata, const std
     return metadata.substr(value_at, end == std::string::npos ? std::string::npos : end - value_at);
 }
 
-bool stream_entry(DriverState& state, const SourceConnection& connection) {
-    NSVReader reader;
-    if (!reader.Open(state.current_entry)) {
-        nsv_log("Unable to open " + state.current_entry);
-        advance_after_failed_open(state);
+PlaylistStreamer::PlaylistStreamer(DriverState& state, SourceConnection& connection,
+                                   StreamingResources& resources)
+    : state_(state), connection_(connection), resources_(resources) {}
+
+void PlaylistStreamer::run() {
+    // What the server sends while the stream goes on is taken during the waits; a reply that
+    // ends the stream, or a close, leaves by SocketException as a failed send does.
+    const WaitWatch server_replies(connection_.descriptor(), POLLIN,
+                                   [this](short /*revents*/) { connection_.take_server_reply(); });
+    while (prepare_next_second()) {
+        send_prepared_second();
+    }
+    resources_.titles.settle();
+}
+
+bool PlaylistStreamer::prepare_next_second() {
+    for (;;) {
+        if (!file_open_ && !choose_and_open_entry()) {
+            return false;
+        }
+        if (read_second_of_file() == Read::kReady) {
+            return true;
+        }
+        end_file();
+    }
+}
+
+PlaylistStreamer::Read PlaylistStreamer::read_second_of_file() {
+    NSVReader& reader = resources_.reader;
+    long start = 0;
+    char unused_line[1] = {};
+    for (;;) {
+        carry_out_signals();
+        if (reader.GetSecond(unused_line, &start, &length_, &framerate_, &frames_, 0) == -1) {
+            return Read::kFileEnded;
+        }
+        // A second that no real media has, or one whose buffer cannot be had (below), is not
+        // sent: the rest of the file is skipped rather than the process aborted.
+        if (length_ > kMaxSecondBytes) {
+            resources_.titles.wait_for_outcome();
+            nsv_log(
+                strformat("Skipping the rest of %s: a second of %ld bytes is more than real "
+                          "media can have (%ld); is its frame rate unset?",
+                          state_.current_entry.c_str(), length_, kMaxSecondBytes));
+            return Read::kFileEnded;
+        }
+        try {
+            make_room(resources_.buffer, static_cast<size_t>(length_) + kInsertionRoom);
+        } catch (const std::bad_alloc&) {
+            resources_.titles.wait_for_outcome();
+            nsv_log(strformat("Skipping the rest of %s: no memory for a second of %ld bytes",
+                              state_.current_entry.c_str(), length_));
+            next_track = false;  // the skip request went with the rest of the file
+            return Read::kFileEnded;
+        }
+        bytes_read_ = reader.ReadSecond(resources_.buffer.data(), length_);
+        if (bytes_read_ != -1) {
+            return Read::kReady;
+        }
+        resources_.titles.wait_for_outcome();
+        nsv_log("Couldn't read from " + state_.file_title);
+        if (next_track) {
+            next_track = false;
+            return Read::kFileEnded;
+        }
+    }
+}
+
+bool PlaylistStreamer::choose_and_open_entry() {
+    for (;;) {
+        // The last file's title update ends before anything of the next entry is logged.
+        resources_.titles.settle();
+        carry_out_signals();
+        switch (select_entry(state_)) {
+            case Selection::kReloadFailed:
+                record_playlist_failure(state_.status);
+                return false;
+            case Selection::kPlay:
+                if (open_entry()) {
+                    return true;
+                }
+                count_selection(false);
+                break;
+            case Selection::kMarker:
+            case Selection::kNothing:
+                count_selection(false);
+                break;
+        }
+    }
+}
+
+bool PlaylistStreamer::open_entry() {
+    if (!resources_.reader.Open(state_.current_entry)) {
+        nsv_log("Unable to open " + state_.current_entry);
+        advance_after_failed_open(state_);
         return false;
     }
-    const std::string name = base_name(state.current_entry);
+    const std::string name = base_name(state_.current_entry);
     nsv_log("Opened " + name + " successfully!");
-    choose_title(state, reader, name);
-    state.status.entry = state.current_entry;
-    state.status.title = state.file_title;
-    state.status.second = 0;
-    publish_status(state.status);
-    connection.update_title(state.file_title, state.file_url);
-    const bool sent = stream_seconds(state, reader, connection);
-    advance_after_file(state);
-    return sent;
+    choose_title(state_, resources_.reader, name);
+    state_.status.entry = state_.current_entry;
+    state_.status.title = state_.file_title;
+    state_.status.second = 0;
+    publish_status(state_.status);
+    resources_.titles.start(connection_.title_update(state_.file_title, state_.file_url));
+    file_open_ = true;
+    file_sent_ = false;
+    return true;
+}
+
+void PlaylistStreamer::end_file() {
+    file_open_ = false;
+    advance_after_file(state_);
+    count_selection(file_sent_);
+}
+
+void PlaylistStreamer::count_selection(bool streamed) {
+    if (streamed) {
+        idle_selections_ = 0;
+    } else if (++idle_selections_ >= playlist_pass_length()) {
+        idle_selections_ = 0;
+        state_.status.state = RunState::kIdle;
+        publish_status(state_.status);
+        pause_handling_signals(kIdlePassPause);
+    }
+}
+
+void PlaylistStreamer::send_prepared_second() {
+    std::optional<std::time_t> tick;  // the tick the second is sent on, if it waits for one
+    if (wait_for_tick_) {
+        wait_for_next_second(sent_in_);
+        tick = sent_in_ + 1;
+    }
+    const std::time_t second_start = wall_clock_second();
+    // The skip request is taken at this one place, at the tick, so a request arriving later in
+    // the cycle (or while the second was read) is kept whole for the next one.
+    const bool stop_after_second = next_track;
+    next_track = false;
+    const SubtitleOffer offer = compose_subtitle(state_, framerate_, second_start);
+    SecondBuffer& buffer = resources_.buffer;
+    try {
+        make_room(buffer, static_cast<size_t>(bytes_read_) + offer.text.size() + kInsertionRoom);
+    } catch (const std::bad_alloc&) {
+        resources_.titles.wait_for_outcome();
+        nsv_log(strformat("Skipping the rest of %s: no memory for a second of %ld bytes",
+                          state_.current_entry.c_str(), length_));
+        end_file();
+        return;
+    }
+    bool end_marker = stop_after_second;
+    const int produced = resources_.reader.FinishSecond(
+        buffer.data(), &end_marker, offer.text, offer.style.display_time, offer.style.x,
+        offer.style.y, offer.style.red, offer.style.green, offer.style.blue);
+    if (tick) {
+        state_.status.first_byte_delay.add(seconds_since(wall_clock_now(), *tick));
+    }
+    connection_.swrite(buffer.data(), static_cast<size_t>(produced));
+    file_sent_ = true;
+    count_second_sent(state_.status, produced);
+    wait_for_tick_ = static_cast<double>(frames_) >= framerate_;
+    sent_in_ = second_start;
+    if (wait_for_tick_) {
+        show_status_line(framerate_, length_);
+    }
+    if (buffer.capacity() > kKeptBufferBytes) {
+        SecondBuffer().swap(buffer);
+    }
+    if (stop_after_second) {
+        end_file();
+    }
+}
+
+void PlaylistStreamer::show_status_line(double framerate, long length) {
+    if (!status_line_read()) {
+        return;
+    }
+    char video[16] = {};
+    char audio[16] = {};
+    int height = 0;
+    int width = 0;
+    resources_.reader.GetFileInfo(video, audio, &height, &width);
+    resources_.titles.display_status(state_.remember(
+        strformat("Video: %dkbps, %s %dx%d @%.2ffps, Audio: %s", static_cast<int>(length / 128),
+                  video, height, width, framerate, audio)));
 }
 
 }  // namespace tarnel

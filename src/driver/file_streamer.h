@@ -1,10 +1,15 @@
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "config/uninitialised_allocator.h"
 #include "driver/driver_state.h"
 #include "driver/source_connection.h"
+#include "driver/title_updater.h"
+#include "nsv/nsv_reader.h"
 
 namespace tarnel {
 
@@ -16,10 +21,69 @@ std::string base_name(const std::string& entry);
 // Nothing when the key is missing or nothing follows it.
 std::optional<std::string> metadata_value(const std::string& metadata, const std::string& key);
 
-// Streams state.current_entry over the source connection, one second per wall-clock second, then
-// advances the playlist position; the file's title goes to the server by the connection's title
-// update first. Returns true when any of the file's data was sent. A failed send throws
-// SocketException and leaves the position where it was.
-bool stream_entry(DriverState& state, const SourceConnection& connection);
+// What streaming keeps across files and connections, so that neither a second nor a file change
+// allocates or clears memory: the reader (its ring) and the buffer a second is sent from. The
+// title update runs beside the stream (TitleUpdater).
+using SecondBuffer = std::vector<char, UninitialisedAllocator<char>>;
+struct StreamingResources {
+    NSVReader reader;
+    SecondBuffer buffer;
+    TitleUpdater titles;
+};
+
+// Streams the playlist over one source connection, one second per wall-clock second.
+//
+// The shape of each cycle: at the tick, only what must be done then: the skip request is taken,
+// the subtitle composed and its chunk (or the end marker) put into the second that was read
+// before, which is sent at once; then the next second is read (and at the end of a file the next
+// entry chosen and opened, its title update started beside the stream) before the program
+// sleeps until the next tick (pacing.h, loop_wait.h). A second shorter than the file's frame
+// rate (a file's last piece) is followed at once by the next. The bytes sent are those of
+// reading and sending each second at its tick: a skip request (SIGUSR2) that arrives while the
+// program sleeps still ends the file with the second sent at the next tick.
+class PlaylistStreamer {
+  public:
+    PlaylistStreamer(DriverState& state, SourceConnection& connection,
+                     StreamingResources& resources);
+
+    // Streams until a "#reload" marker cannot reload the playlist (returns); a failed send or a
+    // reply from the server that ends the stream throws SocketException.
+    void run();
+
+  private:
+    enum class Read { kReady, kFileEnded };
+
+    // Reads the next second to send into the buffer, from the open file or the entries after
+    // it; false when the run must end.
+    bool prepare_next_second();
+    // The next second of the open file: scanned and read into the buffer, or the file's end.
+    Read read_second_of_file();
+    // Chooses the next entry and opens it; false when the run must end.
+    bool choose_and_open_entry();
+    bool open_entry();
+    void end_file();
+    // A whole pass over the playlist that streamed nothing is followed by a pause.
+    void count_selection(bool streamed);
+    // Waits for the second's tick when it is due on one, then finishes and sends it.
+    void send_prepared_second();
+    void show_status_line(double framerate, long length);
+
+    DriverState& state_;
+    SourceConnection& connection_;
+    StreamingResources& resources_;
+    size_t idle_selections_ = 0;
+    bool file_open_ = false;
+    bool file_sent_ = false;  // a second of the open file went out
+    // The second read into the buffer: its length as scanned, the bytes read, its frame rate
+    // and frames.
+    long length_ = 0;
+    int bytes_read_ = 0;
+    double framerate_ = 0;
+    int frames_ = 0;
+    // After a whole second sent in wall-clock second sent_in_: the next one waits for the tick
+    // that ends it.
+    bool wait_for_tick_ = false;
+    std::time_t sent_in_ = 0;
+};
 
 }  // namespace tarnel

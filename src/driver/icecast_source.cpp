@@ -48,6 +48,17 @@ SourceAnswer judge_source_reply(const HttpReply& reply) {
     }
 }
 
+void judge_reply_while_streaming(const HttpReply& reply) {
+    if (reply.state == HttpReply::State::kComplete && reply.status >= 100 && reply.status < 200) {
+        return;
+    }
+    if (reply.state == HttpReply::State::kComplete && reply.status == 200) {
+        throw SocketException("Unexpected reply from the server.");
+    }
+    judge_source_reply(reply);  // throws for every other reply
+    throw SocketException("Unexpected reply from the server.");
+}
+
 namespace {
 
 // One source request on a new connection; the connection when it was accepted, none when the

@@ -23,6 +23,13 @@ std::string icecast_source_request(const std::string& method, const std::string&
 enum class SourceAnswer { kAccepted, kMethodUnknown };
 SourceAnswer judge_source_reply(const HttpReply& reply);
 
+// What a reply that comes while the stream is being sent means. An interim reply (1xx, such as
+// another "100 Continue") is passed over: the function returns. Any other ends the stream by
+// SocketException: 401 "Invalid Password", 403 the refused mount, a malformed reply, and
+// "Unexpected reply from the server." for every other status, a 200 too (a final reply before
+// the end of the body means the server reads no more of it).
+void judge_reply_while_streaming(const HttpReply& reply);
+
 // Connects to the base port by the route's transport and sends the PUT for its mount; a server
 // that does not know PUT is asked once more by SOURCE on a new connection. Logs "Connection
 // Success" and the summary lines, and returns the connection for streaming. Every failure throws

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "driver/delay_histogram.h"
+
 namespace tarnel {
 
 // What the program is doing, as a monitoring system or the service manager sees it.
@@ -35,6 +37,8 @@ struct RunStatus {
     long second = 0;  // the last second of the entry that was sent, counted from 1
     uint64_t bytes_sent = 0;
     uint64_t seconds_sent = 0;
+    // How late the first byte of each second sent on a tick left after that tick.
+    DelayHistogram first_byte_delay;
     unsigned reconnections = 0;  // attempts to connect again after a failure
     std::string last_error;
     std::optional<std::time_t> last_error_time;

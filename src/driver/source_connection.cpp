@@ -6,6 +6,7 @@
 #include "config/log.h"
 #include "config/settings.h"
 #include "driver/icecast_source.h"
+#include "net/http_reply.h"
 #include "net/net_timeouts.h"
 #include "net/socket_exception.h"
 
@@ -26,6 +27,27 @@ void check_reply(Transport& connection) {
 }
 
 }  // namespace
+
+void SourceConnection::take_server_reply() {
+    std::string bytes;
+    try {
+        bytes = transport_->read_available();
+    } catch (const SocketException&) {
+        throw SocketException("Could not write to socket.");
+    }
+    if (route_.mount.empty()) {
+        return;
+    }
+    reply_ += bytes;
+    for (;;) {
+        const HttpReply reply = parse_http_reply(reply_);
+        if (reply.state == HttpReply::State::kIncomplete) {
+            return;
+        }
+        judge_reply_while_streaming(reply);
+        reply_.erase(0, reply.head_length);  // an interim reply: the final one may follow
+    }
+}
 
 int source_port() {
     return std::atoi(port.c_str()) + 1;

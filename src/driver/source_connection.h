@@ -31,10 +31,25 @@ class SourceConnection {
     void update_title(const std::string& title, const std::string& link) const {
         tarnel::update_title(title, link, route_);
     }
+    // The update of title and link for this connection's route, to be run beside the stream.
+    TitleUpdateJob title_update(const std::string& title, const std::string& link) const {
+        return title_update_job(title, link, route_);
+    }
+
+    // The connection's descriptor: readable when the server has sent something or closed.
+    int descriptor() const { return transport_->wait_descriptor(); }
+    // Takes what the server has sent while the stream goes on, without waiting. By Icecast's
+    // protocol the server may still answer the request after its "100 Continue" (a proxy's 401
+    // or 500): a final reply ends the stream (see judge_reply_while_streaming) by
+    // SocketException with its text; interim replies are passed over. The legacy protocol has
+    // nothing to say after the log-in, so whatever comes is dropped. A close ends the stream as
+    // a send into the closed connection would: "Could not write to socket.".
+    void take_server_reply();
 
   private:
     std::unique_ptr<Transport> transport_;
     ServerRoute route_;
+    std::string reply_;  // an Icecast reply head received so far
 };
 
 // The port of the source connection: the configured base port (as by atoi) plus one.

@@ -1,5 +1,6 @@
 #include "driver/startup.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -60,6 +61,11 @@ int run(int argc, char** argv) {
         print_version(std::cout);
         return 0;
     }
+#ifdef M_ARENA_MAX
+    // One heap for the program's threads: the title update's short thread would otherwise get a
+    // heap of its own, whose memory the process keeps.
+    mallopt(M_ARENA_MAX, 1);
+#endif
     install_signal_handlers();
     print_banner(std::cout);
     if (argc > 1) {
@@ -72,6 +78,7 @@ int run(int argc, char** argv) {
     std::cout << std::flush;
 
     journal_console = stdout_is_journal();
+    console_discarded = stdout_is_discarded();
     load_config();
     DriverState state;
     nsv_log("Source Program Started...");

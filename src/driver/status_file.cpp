@@ -33,6 +33,15 @@ nlohmann::ordered_json text_or_null(const std::string& text) {
     return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
 }
 
+nlohmann::ordered_json delay_json(const DelayHistogram& histogram) {
+    nlohmann::ordered_json json;
+    json["le_seconds"] = DelayHistogram::kBoundsSeconds;
+    json["counts"] = histogram.at_most;
+    json["count"] = histogram.count;
+    json["sum_seconds"] = histogram.sum_seconds;
+    return json;
+}
+
 }  // namespace
 
 std::string status_json(const RunStatus& status, std::time_t now) {
@@ -52,6 +61,7 @@ std::string status_json(const RunStatus& status, std::time_t now) {
     json["second"] = status.second;
     json["bytes_sent"] = status.bytes_sent;
     json["seconds_sent"] = status.seconds_sent;
+    json["first_byte_delay"] = delay_json(status.first_byte_delay);
     json["reconnections"] = status.reconnections;
     json["last_error"] = text_or_null(status.last_error);
     json["last_error_time"] = utc_time(status.last_error_time);

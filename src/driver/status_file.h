@@ -8,7 +8,9 @@
 namespace tarnel {
 
 // The status file's text: one JSON object with the version, the process id, the state, the
-// server, the entry, the counters, the last error and the time of this update (now). Times are
+// server, the entry, the counters, the histogram of how late each second's first byte left after
+// its tick ("first_byte_delay": the bounds "le_seconds", the cumulative "counts", "count" and
+// "sum_seconds"), the last error and the time of this update (now). Times are
 // UTC in ISO 8601 ("2024-05-01T12:00:00Z"); values not known yet are null. Bytes of a title that
 // are not UTF-8 are replaced by U+FFFD, so the text is always valid JSON.
 std::string status_json(const RunStatus& status, std::time_t now);

@@ -1,10 +1,20 @@
 #include "net/client_socket.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <utility>
 
 #include "net/socket_exception.h"
 
 namespace tarnel {
+
+namespace {
+
+// What one read_available() takes at most, so that a peer that keeps sending cannot hold it.
+constexpr size_t kMostAvailable = 64 * 1024;
+
+}  // namespace
 
 ClientSocket::ClientSocket(std::string host, int port)
     : ClientSocket(std::move(host), port, Clock::time_point::max()) {}
@@ -44,6 +54,28 @@ std::string ClientSocket::read_some() {
     std::string text;
     *this >> text;
     return text;
+}
+
+std::string ClientSocket::read_available() {
+    std::string text;
+    char buffer[Socket::kMaxReceive];
+    for (;;) {
+        const ssize_t got = ::recv(descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got > 0) {
+            text.append(buffer, static_cast<size_t>(got));
+            if (text.size() >= kMostAvailable) {
+                return text;
+            }
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return text;
+        } else if (!text.empty()) {
+            return text;  // the close or failure comes with the next call
+        } else {
+            throw SocketException("Could not read from socket.");
+        }
+    }
 }
 
 int ClientSocket::sread(char* buffer, size_t length) const {

@@ -48,6 +48,8 @@ class ClientSocket : private Socket, public Transport {
     // The Transport: swrite, and one operator>>.
     void write_all(const char* data, size_t length) override { swrite(data, length); }
     std::string read_some() override;
+    int wait_descriptor() const override { return Socket::descriptor(); }
+    std::string read_available() override;
 
     // For a layer that runs its own protocol over this connection (TLS): the descriptor stays
     // owned here, and the deadline bounds every later wait.

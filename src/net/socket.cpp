@@ -22,6 +22,9 @@ namespace tarnel {
 
 namespace {
 
+// See set_thread_cancel_descriptor().
+thread_local int thread_cancel_descriptor = -1;
+
 // A port outside 1 to 65535 is refused, never wrapped modulo 65536 to some other port.
 constexpr int kMaxPort = 65535;
 
@@ -62,6 +65,10 @@ socklen_t length_of(const sockaddr_storage& address) {
 }
 
 }  // namespace
+
+void set_thread_cancel_descriptor(int descriptor) {
+    thread_cancel_descriptor = descriptor;
+}
 
 Socket::Socket() = default;
 
@@ -109,8 +116,14 @@ bool Socket::wait_for(short events, std::chrono::milliseconds timeout) const {
     const Clock::time_point end = std::min(Clock::now() + timeout, deadline_);
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-        pollfd entry{descriptor_, events, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
+        pollfd entries[2] = {{descriptor_, events, 0}, {thread_cancel_descriptor, POLLIN, 0}};
+        const nfds_t count = thread_cancel_descriptor == -1 ? 1 : 2;
+        const int ready =
+            ::poll(entries, count, static_cast<int>(std::max<decltype(left)>(left, 0)));
+        if (ready > 0 && entries[1].revents != 0) {
+            errno = ETIMEDOUT;  // given up: as when the time ran out
+            return false;
+        }
         if (ready > 0) {
             return true;  // ready, or an error/close that the next call reports
         }

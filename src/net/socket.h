@@ -9,6 +9,11 @@
 
 namespace tarnel {
 
+// A descriptor that, once readable, makes every wait of the calling thread's sockets fail at once,
+// as when its time-out has run out: for work on a thread of its own that the main flow may give
+// up (the title update). -1, the default, is none. A name lookup is not a wait it can end.
+void set_thread_cancel_descriptor(int descriptor);
+
 // One TCP socket descriptor (IPv4 or IPv6) and its socket address. Every outcome is a true/false or
 // count result; nothing throws. The object is the only owner of its descriptor: it can be moved,
 // never copied, and its destructor closes the descriptor.

@@ -69,9 +69,9 @@ ServerRoute current_server_route() {
 namespace {
 
 // Sends Icecast's title update and checks its answer; throws the failure's text.
-void send_metadata(Transport& admin, int base_port, const std::string& mount_name,
-                   const std::string& title) {
-    admin.write_text(metadata_request(server, base_port, mount_name, user, password, title));
+void send_metadata(Transport& admin, const TitleUpdateJob& job) {
+    admin.write_text(metadata_request(job.server, job.base_port, job.route.mount, job.user,
+                                      job.password, job.title));
     const HttpReply reply = read_http_reply(admin);
     if (reply.state == HttpReply::State::kMalformed) {
         throw SocketException("Malformed reply from the server.");
@@ -86,24 +86,36 @@ void send_metadata(Transport& admin, int base_port, const std::string& mount_nam
 
 }  // namespace
 
-void update_title(const std::string& title, const std::string& link, const ServerRoute& route) {
+TitleUpdateJob title_update_job(const std::string& title, const std::string& link,
+                                const ServerRoute& route) {
+    // The base port itself (the legacy source connection uses the next one).
+    return TitleUpdateJob{
+        server, std::atoi(port.c_str()),  route, user, password, tls_ca_file, title,
+        link,   net_timeouts.title_update};
+}
+
+std::string run_title_update(const TitleUpdateJob& job) {
     try {
-        // The base port itself (the legacy source connection uses the next one).
-        const int base_port = std::atoi(port.c_str());
-        const std::unique_ptr<Transport> admin = open_transport(
-            server, base_port, route.tls, Transport::Clock::now() + net_timeouts.title_update);
-        if (route.mount.empty()) {
-            for (const std::string& piece : title_update_request(password, title, link)) {
+        const std::unique_ptr<Transport> admin =
+            open_transport(job.server, job.base_port, job.route.tls, job.ca_file,
+                           Transport::Clock::now() + job.time_limit);
+        if (job.route.mount.empty()) {
+            for (const std::string& piece :
+                 title_update_request(job.password, job.title, job.link)) {
                 admin->write_text(piece);
             }
             admin->finish_unanswered();
         } else {
-            send_metadata(*admin, base_port, route.mount, title);
+            send_metadata(*admin, job);
         }
-        nsv_log("Title Updated (" + title + ")");
+        return "Title Updated (" + job.title + ")";
     } catch (const SocketException& error) {
-        nsv_log("Error Updating Title(" + error.text() + ")");
+        return "Error Updating Title(" + error.text() + ")";
     }
+}
+
+void update_title(const std::string& title, const std::string& link, const ServerRoute& route) {
+    nsv_log(run_title_update(title_update_job(title, link, route)));
 }
 
 void update_title(std::string title, std::string link) {

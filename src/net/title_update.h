@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,29 @@ struct ServerRoute {
 
 // The route that the settings name now.
 ServerRoute current_server_route();
+
+// Everything one title update needs, taken from the settings when it is made, so that the update
+// can run on a thread of its own while the main flow goes on (and may reload the settings).
+struct TitleUpdateJob {
+    std::string server;
+    int base_port = 0;
+    ServerRoute route;
+    std::string user;
+    std::string password;
+    std::string ca_file;  // TLSCAFile
+    std::string title;
+    std::string link;
+    std::chrono::milliseconds time_limit{0};  // for the whole update
+};
+
+// The job for title and link by route, from the settings and net_timeouts.title_update.
+TitleUpdateJob title_update_job(const std::string& title, const std::string& link,
+                                const ServerRoute& route);
+
+// Carries the job out and returns the line that tells its outcome: "Title Updated (" + title +
+// ")" or "Error Updating Title(" + the failure + ")". Logs nothing and never throws; it touches
+// no process-wide state but the console, where the socket layer prints a failed name lookup.
+std::string run_title_update(const TitleUpdateJob& job);
 
 // Tells the streaming server (server, base port) which title now plays, by route. The legacy
 // request's answer is never read; Icecast's must be a 200. Logs "Title Updated (" + title + ")"

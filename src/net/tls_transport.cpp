@@ -202,6 +202,37 @@ void TlsTransport::finish_unanswered() {
     }
 }
 
+std::string TlsTransport::read_available() {
+    // What the socket holds now, into TLS; a close is reported once the records before it are
+    // read.
+    char raw[kRecordBytes];
+    const ssize_t got = ::recv(socket_.descriptor(), raw, sizeof raw, MSG_DONTWAIT);
+    bool closed =
+        got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    if (got > 0 && BIO_write(from_peer_, raw, static_cast<int>(got)) != got) {
+        throw SocketException("Could not read from socket.");
+    }
+    std::string text;
+    char buffer[Socket::kMaxReceive];
+    for (;;) {
+        ERR_clear_error();
+        const int received = SSL_read(ssl_.get(), buffer, sizeof buffer);
+        if (received > 0) {
+            text.append(buffer, static_cast<size_t>(received));
+            continue;
+        }
+        if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
+            closed = true;  // the server's close_notify, or a broken record
+        }
+        break;
+    }
+    flush();  // what reading may have answered (a key update)
+    if (closed && text.empty()) {
+        throw SocketException("Could not read from socket.");
+    }
+    return text;
+}
+
 bool TlsTransport::readable_within(std::chrono::milliseconds timeout) const {
     const Clock::time_point end = Clock::now() + timeout;
     for (;;) {

@@ -31,6 +31,8 @@ class TlsTransport final : public Transport {
     std::string read_some() override;
     bool readable_within(std::chrono::milliseconds timeout) const override;
     void finish_unanswered() override;
+    int wait_descriptor() const override { return socket_.descriptor(); }
+    std::string read_available() override;
 
   private:
     struct SslFree {

@@ -12,6 +12,12 @@ namespace tarnel {
 
 std::unique_ptr<Transport> open_transport(const std::string& host, int port_number, bool use_tls,
                                           Transport::Clock::time_point deadline) {
+    return open_transport(host, port_number, use_tls, tls_ca_file, deadline);
+}
+
+std::unique_ptr<Transport> open_transport(const std::string& host, int port_number, bool use_tls,
+                                          const std::string& ca_file,
+                                          Transport::Clock::time_point deadline) {
     // The handshake counts within the connection time-out, from the start of the attempt.
     const Transport::Clock::time_point handshake_end =
         std::min(deadline, Transport::Clock::now() + net_timeouts.connect);
@@ -19,7 +25,7 @@ std::unique_ptr<Transport> open_transport(const std::string& host, int port_numb
     if (!use_tls) {
         return std::make_unique<ClientSocket>(std::move(socket));
     }
-    return std::make_unique<TlsTransport>(std::move(socket), host, tls_ca_file, handshake_end);
+    return std::make_unique<TlsTransport>(std::move(socket), host, ca_file, handshake_end);
 }
 
 }  // namespace tarnel

@@ -25,6 +25,14 @@ class Transport {
     // Whether bytes (or a close) arrive within timeout, without consuming them.
     virtual bool readable_within(std::chrono::milliseconds timeout) const = 0;
 
+    // The connection's descriptor, for a wait that watches it: readable when the peer has sent
+    // something or closed.
+    virtual int wait_descriptor() const = 0;
+    // What the peer has sent, without waiting: the bytes that have arrived, cut at nothing
+    // (empty when none did, or when only TLS records without data came); throws "Could not read
+    // from socket." when the peer has closed or the connection failed.
+    virtual std::string read_available() = 0;
+
     void write_text(const std::string& text) { write_all(text.data(), text.size()); }
 
     // Ends a request whose answer is not read, so that all of it reaches the server. A plain
@@ -50,5 +58,10 @@ class Transport {
 std::unique_ptr<Transport> open_transport(
     const std::string& host, int port_number, bool use_tls,
     Transport::Clock::time_point deadline = Transport::Clock::time_point::max());
+// The same, trusting the certificates of ca_file (the system's store when it is empty) instead
+// of the TLSCAFile setting, for work that must not read the settings (a thread of its own).
+std::unique_ptr<Transport> open_transport(const std::string& host, int port_number, bool use_tls,
+                                          const std::string& ca_file,
+                                          Transport::Clock::time_point deadline);
 
 }  // namespace tarnel

@@ -98,7 +98,16 @@ NSVReader::NSVReader(bool debug_trace) : debug(debug_trace) {}
 NSVReader::~NSVReader() = default;
 
 bool NSVReader::Open(std::string path) {
+    // Everything of the previous file is forgotten; only the ring's memory is kept.
     file = open_regular_file(path);
+    framerate = 0;
+    frame_size = 0;
+    std::memset(video_format, 0, sizeof video_format);
+    std::memset(audio_format, 0, sizeof audio_format);
+    height = 0;
+    width = 0;
+    audio_size = 0;
+    video_size = 0;
     position_ = 0;
     blocks_.fill(Block{});
     unreadable_ = false;
@@ -106,6 +115,7 @@ bool NSVReader::Open(std::string path) {
     second_length_ = 0;
     second_frames_ = 0;
     last_payload_offset_ = -1;
+    read_length_ = -1;
     if (file == nullptr) {
         return false;
     }
@@ -119,12 +129,15 @@ bool NSVReader::Open(std::string path) {
     }
     block_size_ = 1L << block_shift_;
     whole_file_ = size <= kRingBlocks * block_size_;
-    const auto ring_size = static_cast<size_t>(kRingBlocks * block_size_);
-    if (ring_storage_.size() != ring_size + kPageSize) {
-        ring_storage_ = std::vector<char>(ring_size + kPageSize);
+    // The ring is allocated once, for the largest blocks, and not cleared: a slot is only ever
+    // read after a read into it, and pages of it that no file needed are never touched, so they
+    // take no memory. A reader that plays one file after another allocates nothing more.
+    if (ring_ == nullptr) {
+        ring_storage_.resize(static_cast<size_t>(kRingBlocks * kMaxBlockSize + kPageSize));
         void* start = ring_storage_.data();
         size_t room = ring_storage_.size();
-        ring_ = static_cast<char*>(std::align(kPageSize, ring_size, start, room));
+        ring_ = static_cast<char*>(
+            std::align(kPageSize, static_cast<size_t>(kRingBlocks * kMaxBlockSize), start, room));
     }
     return true;
 }
@@ -449,6 +462,14 @@ long NSVReader::InsertionOffset(long length, long bytes_read) const {
 
 int NSVReader::GetData(char* buffer, long length, bool* next_track, std::string subtitle,
                        int display_time, int x, int y, int red, int green, int blue) {
+    if (ReadSecond(buffer, length) == -1) {
+        return -1;
+    }
+    return FinishSecond(buffer, next_track, subtitle, display_time, x, y, red, green, blue);
+}
+
+int NSVReader::ReadSecond(char* buffer, long length) {
+    read_length_ = -1;
     if (file == nullptr || buffer == nullptr || length <= 0 || length > INT_MAX - kMaxInserted) {
         return -1;
     }
@@ -461,7 +482,21 @@ int NSVReader::GetData(char* buffer, long length, bool* next_track, std::string 
     // The look-ahead: whether 10 more bytes follow. It reads them through the ring (where the
     // next second is scanned) and leaves the position where it is, so it is always undone.
     char ahead_bytes[10];
-    const long ahead = Peek(position_, ahead_bytes, sizeof ahead_bytes);
+    read_ahead_ = Peek(position_, ahead_bytes, sizeof ahead_bytes);
+    read_length_ = length;
+    bytes_read_ = bytes_read;
+    return static_cast<int>(bytes_read);
+}
+
+int NSVReader::FinishSecond(char* buffer, bool* next_track, const std::string& subtitle,
+                            int display_time, int x, int y, int red, int green, int blue) {
+    if (read_length_ == -1 || buffer == nullptr) {
+        return -1;
+    }
+    const long length = read_length_;
+    const long bytes_read = bytes_read_;
+    const long ahead = read_ahead_;
+    read_length_ = -1;  // a second is finished once
 
     const int step = nsv::frames_per_second(framerate);
     frames_wait = frames_wait < INT_MIN + step ? INT_MIN : frames_wait - step;

@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "config/stdio_file.h"
+#include "config/uninitialised_allocator.h"
 
 namespace tarnel {
 
@@ -74,6 +75,8 @@ class NSVReader {
     NSVReader& operator=(const NSVReader&) = delete;
 
     // Opens path for reading (stdio mode "r"); false if it cannot be opened. Reports nothing.
+    // Everything the reader knew of a file opened before is forgotten, so one reader can play
+    // file after file; it keeps only its ring's memory.
     bool Open(std::string path);
 
     // Reads the optional file header. Without "NSVf" at the start: false, *metadata untouched,
@@ -104,6 +107,17 @@ class NSVReader {
     // the number of bytes to send, or -1 when length is 0 (or negative) and nothing was read.
     int GetData(char* buffer, long length, bool* next_track, std::string subtitle, int display_time,
                 int x, int y, int red, int green, int blue);
+
+    // GetData in two steps, for a caller that reads each second ahead of the moment it is sent.
+    // ReadSecond reads the second just scanned (length as GetSecond reported it) into buffer,
+    // which holds at least length bytes, and looks ahead; it returns the bytes read, or -1 as
+    // GetData does. FinishSecond then inserts the chunk as GetData does into the bytes read, in
+    // the same buffer, which must now hold at least their count + subtitle.size() + 31 bytes
+    // (it may have been moved: only the bytes count), and returns the number of bytes to send;
+    // -1 when no second was read or it was finished already. GetData is the two in a row.
+    int ReadSecond(char* buffer, long length);
+    int FinishSecond(char* buffer, bool* next_track, const std::string& subtitle, int display_time,
+                     int x, int y, int red, int green, int blue);
 
     // Packs a 5-byte frame header into out; aux_flag != 0 gives an aux count of 1.
     static void CreateFrameHeader(char* out, int video_length, int audio_length, int aux_flag);
@@ -163,8 +177,9 @@ class NSVReader {
         long index = -1;
         long length = 0;
     };
-    std::vector<char> ring_storage_;  // the ring, with room to start it at a page boundary
-    char* ring_ = nullptr;            // the ring: kRingBlocks * block_size_ bytes, page-aligned
+    // The ring, with room to start it at a page boundary; allocated once, never cleared.
+    std::vector<char, UninitialisedAllocator<char>> ring_storage_;
+    char* ring_ = nullptr;  // the ring: kRingBlocks * block_size_ bytes, page-aligned
     std::array<Block, kRingBlocks> blocks_{};
     // A power of two: file offset / block_size_ is offset >> block_shift_.
     long block_size_ = 0;
@@ -186,6 +201,11 @@ class NSVReader {
     long second_length_ = 0;
     int second_frames_ = 0;
     long last_payload_offset_ = -1;
+    // The second ReadSecond read and FinishSecond has not finished yet: its length as scanned
+    // (-1: none), the bytes read and how many of the 10 look-ahead bytes followed it.
+    long read_length_ = -1;
+    long bytes_read_ = 0;
+    long read_ahead_ = 0;
 };
 
 }  // namespace tarnel

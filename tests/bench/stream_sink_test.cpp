@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 
+#include "net/transport.h"
 #include "support/loopback_listener.h"
 #include "support/process.h"
+#include "support/test_pki.h"
 
 namespace tarnel::bench {
 namespace {
@@ -67,6 +71,35 @@ TEST(StreamSinkTest, SourceLoginTitlesAndRawStreams) {
     EXPECT_GT(arrivals[1].wall_ns, arrivals[0].wall_ns);
     EXPECT_TRUE(sink.kept_bytes(source).empty());
     EXPECT_EQ(sink.kept_bytes(raw), "\x47raw bytes");
+}
+
+// A TLS source endpoint: the same log-in and titles, in TLS; the stream bytes are counted and
+// recorded as they decrypt.
+TEST(StreamSinkTest, ATlsSourceSpeaksTheSameProtocolInTls) {
+    const test::TestPki pki;
+    const test::TestPki::Server certificate = pki.loopback_server();
+    StreamSink sink;
+    sink.use_tls(certificate.certificate, certificate.key);
+    const size_t source = sink.add_source(true);
+    sink.start();
+
+    const auto connect_tls = [&](int port) {
+        return tarnel::open_transport("127.0.0.1", port, true, pki.ca_file(),
+                                      Transport::Clock::now() + std::chrono::seconds(10));
+    };
+    const std::unique_ptr<Transport> stream = connect_tls(sink.port(source) + 1);
+    stream->write_text("swapthis\r\n");
+    EXPECT_EQ(stream->read_some().rfind("OK2\r\n", 0), 0u);
+    stream->write_text("icy-reset:1\r\n\r\nNSVs");
+    EXPECT_TRUE(test::wait_until([&] { return sink.stream_bytes(source) == 4; }, 5000));
+
+    const std::unique_ptr<Transport> title = connect_tls(sink.port(source));
+    title->write_text("GET /admin.cgi?pass=swapthis&mode=updinfo&song=A HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(title->read_some().rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+    EXPECT_EQ(sink.title_requests(source), 1u);
+    sink.stop();
+    ASSERT_EQ(sink.arrivals(source).size(), 1u);
+    EXPECT_EQ(sink.arrivals(source)[0].length, 4u);
 }
 
 }  // namespace

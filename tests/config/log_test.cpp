@@ -1,8 +1,11 @@
 #include "config/log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "config/settings.h"
 #include "support/console_capture.h"
@@ -18,7 +21,10 @@ class LogTest : public ::testing::Test {
         reset_settings();
         logfile = dir_.file("tarnel.log");
     }
-    void TearDown() override { reset_settings(); }
+    void TearDown() override {
+        reset_settings();
+        console_discarded = false;
+    }
 
     TempDir dir_;
     ConsoleCapture capture_;
@@ -80,6 +86,32 @@ TEST_F(LogTest, TheJournalIsRecognisedByTheDeviceAndInodeOfStandardOutput) {
     }
     unsetenv("JOURNAL_STREAM");
     EXPECT_FALSE(stdout_is_journal());
+}
+
+// Output that goes to /dev/null is neither formatted nor written; the log file is as always.
+TEST_F(LogTest, ADiscardedConsoleGetsNothingAndTheLogFileEverything) {
+    console_discarded = true;
+    realtime = true;
+    display("Video: 300kbps");
+    nsv_log("a line");
+    EXPECT_EQ(capture_.text(), "");
+    EXPECT_EQ(without_stamps(read_file(logfile)), "a line\n");
+}
+
+TEST_F(LogTest, ADiscardedConsoleIsStandardOutputOnDevNull) {
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    ASSERT_NE(saved, -1);
+    const int null_device = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_NE(null_device, -1);
+    ASSERT_EQ(dup2(null_device, STDOUT_FILENO), STDOUT_FILENO);
+    close(null_device);
+    const bool on_null = stdout_is_discarded();
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    EXPECT_TRUE(on_null);
+    // The test's own output: a terminal, a pipe or a file.
+    EXPECT_FALSE(stdout_is_discarded());
 }
 
 TEST_F(LogTest, LogFileGetsStampedLinesAndNeverStatusLines) {

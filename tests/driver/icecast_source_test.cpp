@@ -1,6 +1,7 @@
 #include "driver/icecast_source.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <chrono>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "config/settings.h"
 #include "driver/source_connection.h"
+#include "net/http_reply.h"
 #include "net/net_timeouts.h"
 #include "net/socket_exception.h"
 #include "support/console_capture.h"
@@ -204,6 +206,103 @@ TEST_F(OpenIcecastSourceTest, EachRefusalHasItsText) {
         EXPECT_EQ(server_->exchanges().size(), c.requests);
         EXPECT_EQ(console_.text().find("Connection Success"), std::string::npos);
     }
+}
+
+TEST(ReplyWhileStreamingTest, AnInterimReplyIsPassedOverAndAnyOtherEndsTheStream) {
+    struct Case {
+        const char* head;
+        const char* failure;  // "" when the stream goes on
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 100 Continue\r\n\r\n", ""},
+        {"HTTP/1.1 101 Switching Protocols\r\n\r\n", ""},
+        {"HTTP/1.1 401 Unauthorized\r\n\r\n", "Invalid Password"},
+        {"HTTP/1.1 403 Forbidden\r\n\r\n",
+         "The server refused the mount: it is in use or not allowed."},
+        {"HTTP/1.1 500 Internal Server Error\r\nVia: proxy\r\n\r\n",
+         "Unexpected reply from the server."},
+        {"HTTP/1.1 200 OK\r\n\r\n", "Unexpected reply from the server."},
+        {"HTTP/1.1 405 Method Not Allowed\r\n\r\n", "Unexpected reply from the server."},
+        {"ICY 401 Service Unavailable\r\n\r\n", "Malformed reply from the server."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(failure_of([&] { judge_reply_while_streaming(parse_http_reply(c.head)); }),
+                  c.failure)
+            << c.head;
+    }
+}
+
+// A proxy's final status after "100 Continue" comes while the stream is being sent: the
+// connection takes it without waiting, passes over another interim reply, and ends the stream
+// with the final one's text; a close ends it as a failed send does.
+TEST_F(OpenIcecastSourceTest, AFinalReplyWhileStreamingEndsTheStream) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> pieces;  // after the first "100 Continue"
+        bool close;
+        const char* failure;
+    };
+    const std::vector<Case> cases = {
+        {"401 after another 100",
+         {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 401 Unauthorized\r\n\r\n"},
+         false,
+         "Invalid Password"},
+        {"500 in pieces",
+         {"HTTP/1.1 500 Internal", " Server Error\r\n\r\n"},
+         false,
+         "Unexpected reply from the server."},
+        {"close", {}, true, "Could not write to socket."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HttpScript script;
+        script.source_answers = {{{"HTTP/1.1 100 Continue\r\n\r\n"}, c.close}};
+        for (const std::string& piece : c.pieces) {
+            script.source_answers[0].pieces.push_back(piece);
+        }
+        script.piece_gap = milliseconds(150);
+        start(script);
+        SourceConnection connection = open_source();
+        connection.swrite("NSVs", 4);
+        std::string failure;
+        const auto end = Clock::now() + milliseconds(5000);
+        while (failure.empty() && Clock::now() < end) {
+            pollfd entry{connection.descriptor(), POLLIN, 0};
+            if (poll(&entry, 1, 100) == 1) {
+                failure = failure_of([&] { connection.take_server_reply(); });
+            }
+        }
+        EXPECT_EQ(failure, c.failure);
+    }
+}
+
+TEST(LegacySourceTest, WhatTheServerSendsWhileStreamingIsDroppedAndACloseEndsTheStream) {
+    const ScopedNetSettings settings;
+    const ConsoleCapture console;
+    // The reply's last line comes late, while the stream is being sent.
+    SourceScript script;
+    script.behaviour = SourceBehaviour::kReplyInPieces;
+    script.pieces = {"OK2\r\n", "icy-caps:11\r\n\r\n"};
+    script.piece_gap = milliseconds(1500);  // well after the log-in's pause of 200 ms
+    LoopbackServer loopback(script);
+    port = loopback.port_text();
+    SourceConnection connection = open_source();
+    EXPECT_EQ(failure_of([&] { connection.take_server_reply(); }), "");  // nothing came yet
+    pollfd late{connection.descriptor(), POLLIN, 0};
+    ASSERT_EQ(poll(&late, 1, 5000), 1);
+    EXPECT_EQ(failure_of([&] { connection.take_server_reply(); }), "");
+    connection.swrite("NSV", 3);
+    ASSERT_TRUE(loopback.wait_for_bytes(0, 3, milliseconds(5000)));
+    loopback.drop_connections();
+    std::string failure;
+    const auto end = Clock::now() + milliseconds(5000);
+    while (failure.empty() && Clock::now() < end) {
+        pollfd entry{connection.descriptor(), POLLIN, 0};
+        if (poll(&entry, 1, 100) == 1) {
+            failure = failure_of([&] { connection.take_server_reply(); });
+        }
+    }
+    EXPECT_EQ(failure, "Could not write to socket.");
 }
 
 TEST_F(OpenIcecastSourceTest, SilenceLastsUntilTheReceiveLimit) {

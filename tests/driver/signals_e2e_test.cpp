@@ -43,7 +43,24 @@ TEST(SignalsEndToEndTest, Usr2EndsTheFileAfterTheCurrentSecondWithTheEndMarker) 
     ASSERT_TRUE(server.wait_for_bytes(0, 15000, seconds(10)));
     run.process().signal(SIGUSR2);
     ASSERT_TRUE(run.wait_for_log("Opened next.nsv", seconds(5))) << run.log();
-    std::this_thread::sleep_for(milliseconds(300));
+    // Some second k of the long file carries the end marker, and the next file follows it (on
+    // the tick after it: the next file is opened before the program sleeps).
+    std::vector<std::string> wires;
+    for (size_t k = 0; k < 10; ++k) {
+        NsvProcessState state;
+        wires.push_back(skipped_wire(longer, k, state) +
+                        expected_stream(next.bytes(), {}, state).wire());
+    }
+    const auto matched = [&] {
+        const std::string stream = server.stream_bytes(0);
+        for (const std::string& wire : wires) {
+            if (stream.compare(0, wire.size(), wire) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(wait_until(matched, 5000));
     run.process().kill();
 
     const std::string log = run.log();
@@ -51,16 +68,6 @@ TEST(SignalsEndToEndTest, Usr2EndsTheFileAfterTheCurrentSecondWithTheEndMarker) 
     EXPECT_NE(log.find("Playlist Pos Changed to: 1, clock list pos 2 (b)\nOpened next.nsv"),
               std::string::npos)
         << log;
-    // Some second k of the long file carries the end marker, and the next file follows it.
-    const std::string stream = server.stream_bytes(0);
-    bool matched = false;
-    for (size_t k = 0; k < 10 && !matched; ++k) {
-        NsvProcessState state;
-        const std::string wire =
-            skipped_wire(longer, k, state) + expected_stream(next.bytes(), {}, state).wire();
-        matched = stream.compare(0, wire.size(), wire) == 0;
-    }
-    EXPECT_TRUE(matched);
 }
 
 TEST(SignalsEndToEndTest, HupEmptiesTheLogFile) {

@@ -28,6 +28,9 @@ RunStatus streaming_status() {
     status.second = 42;
     status.bytes_sent = 5000000000ULL;  // beyond 32 bits
     status.seconds_sent = 3600;
+    for (const double delay : {0.0009765625, 0.00390625, 0.0625, 1.5}) {  // exact in binary
+        status.first_byte_delay.add(delay);
+    }
     status.reconnections = 2;
     status.last_error = "Could not write to socket.";
     status.last_error_time = kNoon - 120;
@@ -51,6 +54,11 @@ TEST(StatusJsonTest, HoldsEveryFieldWithItsValue) {
         "second": 42,
         "bytes_sent": 5000000000,
         "seconds_sent": 3600,
+        "first_byte_delay": {
+            "le_seconds": [0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1.0],
+            "counts": [1, 1, 2, 2, 2, 2, 3, 3, 3, 3],
+            "count": 4,
+            "sum_seconds": 1.5673828125},
         "reconnections": 2,
         "last_error": "Could not write to socket.",
         "last_error_time": "2024-05-01T11:58:00Z",

@@ -234,7 +234,9 @@ namespace tarnel::test {
 ExpectedFile run_reader(const std::string& path, const std::vector<SecondOffer>& offers,
                         const ExpectOptions& options) {
     ExpectedFile actual;
-    NSVReader reader;
+    NSVReader own_reader;
+    NSVReader& reader = options.reader != nullptr ? *options.reader : own_reader;
+    std::string kept_buffer;
     if (!reader.Open(path)) {
         actual.unreadable = true;
         return actual;
@@ -257,9 +259,21 @@ ExpectedFile run_reader(const std::string& path, const std::vector<SecondOffer>&
         const SecondOffer offer = index < offers.size() ? offers[index] : SecondOffer{};
         bool next_track = offer.next_track;
         std::string buffer(static_cast<size_t>(second.length) + offer.subtitle.size() + 35, '\0');
-        const int result = reader.GetData(buffer.data(), second.length, &next_track, offer.subtitle,
-                                          offer.style.display_time, offer.style.x, offer.style.y,
-                                          offer.style.red, offer.style.green, offer.style.blue);
+        int result = -1;
+        if (options.in_two_steps) {
+            // The bytes of the second before are still in the buffer, as in the streaming loop.
+            kept_buffer.resize(std::max(kept_buffer.size(), buffer.size()), 'K');
+            if (reader.ReadSecond(kept_buffer.data(), second.length) != -1) {
+                result = reader.FinishSecond(kept_buffer.data(), &next_track, offer.subtitle,
+                                             offer.style.display_time, offer.style.x, offer.style.y,
+                                             offer.style.red, offer.style.green, offer.style.blue);
+            }
+            buffer = kept_buffer;
+        } else {
+            result = reader.GetData(buffer.data(), second.length, &next_track, offer.subtitle,
+                                    offer.style.display_time, offer.style.x, offer.style.y,
+                                    offer.style.red, offer.style.green, offer.style.blue);
+        }
         second.data_result = result;
         if (result > 0) {
             second.wire = buffer.substr(0, static_cast<size_t>(result));

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "nsv/nsv_format.h"
+#include "nsv/nsv_reader.h"
 
 namespace tarnel::test {
 
@@ -68,6 +69,11 @@ struct ExpectedFile {
 struct ExpectOptions {
     int frame_limit = 0;                // GetSecond's last argument (the driver passes 0)
     bool stop_after_next_track = true;  // like the driver: no second after one with the flag set
+    // For run_reader alone (the expected stream is the same): a reader that played other files
+    // before (nullptr: a new one), and the streaming loop's way of reading a second, ReadSecond
+    // into a buffer kept from second to second, then FinishSecond, rather than GetData.
+    NSVReader* reader = nullptr;
+    bool in_two_steps = false;
 };
 
 // offers[i] is what the driver offers for second i (none beyond the vector's end).

@@ -44,6 +44,24 @@ ProcessStats process_stats(pid_t pid) {
             stats.rss_kb = rss;
         }
     }
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    while (std::getline(rollup, line)) {
+        if (const long kb = status_value(line, "Private_Dirty:"); kb >= 0) {
+            stats.private_dirty_kb = kb;
+        }
+    }
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/smaps");
+    bool in_openssl = false;
+    while (std::getline(maps, line)) {
+        const char first = line.empty() ? ' ' : line[0];
+        const bool mapping = (first >= '0' && first <= '9') || (first >= 'a' && first <= 'f');
+        if (mapping && line.find('-') < line.find(' ')) {
+            in_openssl = line.find("/libssl.so") != std::string::npos ||
+                         line.find("/libcrypto.so") != std::string::npos;
+        } else if (const long kb = status_value(line, "Private_Dirty:"); kb >= 0 && in_openssl) {
+            stats.openssl_private_dirty_kb += kb;
+        }
+    }
     stats.open_descriptors = count_descriptors(pid);
     return stats;
 }
