@@ -49,11 +49,10 @@ SourceAnswer judge_source_reply(const HttpReply& reply) {
 }
 
 void judge_reply_while_streaming(const HttpReply& reply) {
-    if (reply.state == HttpReply::State::kComplete && reply.status >= 100 && reply.status < 200) {
+    // Icecast 2.4 answers a PUT with "100 Continue" and, once the mount is set up, "200 OK",
+    // and then goes on reading the stream: both are passed over.
+    if (reply.state == HttpReply::State::kComplete && reply.status >= 100 && reply.status <= 200) {
         return;
-    }
-    if (reply.state == HttpReply::State::kComplete && reply.status == 200) {
-        throw SocketException("Unexpected reply from the server.");
     }
     judge_source_reply(reply);  // throws for every other reply
     throw SocketException("Unexpected reply from the server.");

@@ -24,10 +24,10 @@ enum class SourceAnswer { kAccepted, kMethodUnknown };
 SourceAnswer judge_source_reply(const HttpReply& reply);
 
 // What a reply that comes while the stream is being sent means. An interim reply (1xx, such as
-// another "100 Continue") is passed over: the function returns. Any other ends the stream by
+// another "100 Continue") and a 200 (Icecast's acceptance after its "100 Continue", after which
+// it reads on) are passed over: the function returns. Any other ends the stream by
 // SocketException: 401 "Invalid Password", 403 the refused mount, a malformed reply, and
-// "Unexpected reply from the server." for every other status, a 200 too (a final reply before
-// the end of the body means the server reads no more of it).
+// "Unexpected reply from the server." for every other status.
 void judge_reply_while_streaming(const HttpReply& reply);
 
 // Connects to the base port by the route's transport and sends the PUT for its mount; a server
