@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <random>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "support/console_capture.h"
 #include "support/loopback_server.h"
@@ -43,7 +46,22 @@ TEST(SignalsEndToEndTest, Usr2EndsTheFileAfterTheCurrentSecondWithTheEndMarker) 
     ASSERT_TRUE(server.wait_for_bytes(0, 15000, seconds(10)));
     run.process().signal(SIGUSR2);
     ASSERT_TRUE(run.wait_for_log("Opened next.nsv", seconds(5))) << run.log();
-    std::this_thread::sleep_for(milliseconds(300));
+    // Some second k of the long file carries the end marker, and the next file follows it: the
+    // wait ends once one such stream has arrived whole.
+    std::vector<std::string> wires;
+    for (size_t k = 0; k < 10; ++k) {
+        NsvProcessState state;
+        wires.push_back(skipped_wire(longer, k, state) +
+                        expected_stream(next.bytes(), {}, state).wire());
+    }
+    const bool matched = wait_until(
+        [&] {
+            const std::string stream = server.stream_bytes(0);
+            return std::any_of(wires.begin(), wires.end(), [&](const std::string& wire) {
+                return stream.compare(0, wire.size(), wire) == 0;
+            });
+        },
+        10000);
     run.process().kill();
 
     const std::string log = run.log();
@@ -51,15 +69,6 @@ TEST(SignalsEndToEndTest, Usr2EndsTheFileAfterTheCurrentSecondWithTheEndMarker) 
     EXPECT_NE(log.find("Playlist Pos Changed to: 1, clock list pos 2 (b)\nOpened next.nsv"),
               std::string::npos)
         << log;
-    // Some second k of the long file carries the end marker, and the next file follows it.
-    const std::string stream = server.stream_bytes(0);
-    bool matched = false;
-    for (size_t k = 0; k < 10 && !matched; ++k) {
-        NsvProcessState state;
-        const std::string wire =
-            skipped_wire(longer, k, state) + expected_stream(next.bytes(), {}, state).wire();
-        matched = stream.compare(0, wire.size(), wire) == 0;
-    }
     EXPECT_TRUE(matched);
 }
 
