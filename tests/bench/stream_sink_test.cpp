@@ -47,7 +47,8 @@ TEST(StreamSinkTest, SourceLoginTitlesAndRawStreams) {
     send_text(stream, "swapthis\r\n");
     EXPECT_EQ(receive_all(stream), "OK2\r\nicy-caps:11\r\n\r\n");
     send_text(stream, "icy-name:x\r\nicy-reset:1\r\n\r\nNSVs");
-    test::sleep_ms(50);
+    // Two arrivals: the second is sent only once the sink has taken the first.
+    ASSERT_TRUE(test::wait_until([&] { return sink.stream_bytes(source) == 4; }, 5000));
     send_text(stream, "more");
     EXPECT_TRUE(test::wait_until([&] { return sink.stream_bytes(source) == 8; }, 5000));
 

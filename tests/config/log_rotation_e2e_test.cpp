@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <regex>
+#include <utility>
 
 #include "support/console_capture.h"
 #include "support/loopback_server.h"
@@ -39,6 +41,19 @@ std::string decompressed(const TempDir& dir, const std::string& path) {
     EXPECT_EQ(run_program("/bin/gzip", {"-dc", path}, dir.path(), dir.file("gunzip.txt")), 0)
         << path;
     return read_file(dir.file("gunzip.txt"));
+}
+
+// The last whole line of a console's or a log file's text, without time stamp, padding and
+// carriage return; empty when there is none.
+std::string last_line(const std::string& text) {
+    const std::string lines = logged_lines(text);
+    const size_t end = lines.rfind('\n');
+    if (end == std::string::npos) {
+        return "";
+    }
+    const size_t before = end == 0 ? std::string::npos : lines.rfind('\n', end - 1);
+    const size_t start = before == std::string::npos ? 0 : before + 1;
+    return lines.substr(start, end - start);
 }
 
 TEST(LogRotationEndToEndTest, TheExampleRenamesTheLogWhileItIsWrittenAndNoLineIsLost) {
@@ -75,7 +90,23 @@ TEST(LogRotationEndToEndTest, TheExampleRenamesTheLogWhileItIsWrittenAndNoLineIs
             sleep_ms(3);
         }
     }
-    sleep_ms(1000);  // the last lines are written
+    // The last lines are written: neither the console nor the log file has grown for half a
+    // second, and the file ends with the console's last line (the console gets each line first).
+    std::pair<size_t, size_t> sizes;
+    auto grew_at = std::chrono::steady_clock::now();
+    ASSERT_TRUE(wait_until(
+        [&] {
+            const std::string console = run.console();
+            const std::string log = run.log();
+            const auto now = std::chrono::steady_clock::now();
+            if (std::make_pair(console.size(), log.size()) != sizes) {
+                sizes = {console.size(), log.size()};
+                grew_at = now;
+            }
+            return now - grew_at >= milliseconds(500) && last_line(console) == last_line(log);
+        },
+        15000))
+        << "the log did not settle";
     ASSERT_TRUE(run.process().running());
     run.process().kill();
 

@@ -69,7 +69,11 @@ TEST(TlsEndToEndTest, EachCertificateFaultIsLoggedClearlyAndTheCountdownFollows)
         EXPECT_EQ(log.find("Connection Success"), std::string::npos) << log;
         // The error comes before the countdown, and the server saw no request.
         const std::string console = run.console();
-        EXPECT_LT(console.find("Error: TLS: "), console.find("Waiting to reconnect [30]"));
+        const size_t error_at = console.find("Error: TLS: ");
+        const size_t countdown_at = console.find("Waiting to reconnect [30]");
+        EXPECT_NE(error_at, std::string::npos) << console;
+        EXPECT_NE(countdown_at, std::string::npos) << console;
+        EXPECT_LT(error_at, countdown_at);
         EXPECT_TRUE(servers[i]->exchanges().empty() || servers[i]->exchanges()[0].head.empty());
     }
 }

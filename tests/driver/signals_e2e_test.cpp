@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <random>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "support/console_capture.h"
 #include "support/loopback_server.h"
@@ -44,23 +47,22 @@ TEST(SignalsEndToEndTest, Usr2EndsTheFileAfterTheCurrentSecondWithTheEndMarker) 
     run.process().signal(SIGUSR2);
     ASSERT_TRUE(run.wait_for_log("Opened next.nsv", seconds(5))) << run.log();
     // Some second k of the long file carries the end marker, and the next file follows it (on
-    // the tick after it: the next file is opened before the program sleeps).
+    // the tick after it: the next file is opened before the program sleeps); the wait ends once
+    // one such stream has arrived whole.
     std::vector<std::string> wires;
     for (size_t k = 0; k < 10; ++k) {
         NsvProcessState state;
         wires.push_back(skipped_wire(longer, k, state) +
                         expected_stream(next.bytes(), {}, state).wire());
     }
-    const auto matched = [&] {
-        const std::string stream = server.stream_bytes(0);
-        for (const std::string& wire : wires) {
-            if (stream.compare(0, wire.size(), wire) == 0) {
-                return true;
-            }
-        }
-        return false;
-    };
-    EXPECT_TRUE(wait_until(matched, 5000));
+    const bool matched = wait_until(
+        [&] {
+            const std::string stream = server.stream_bytes(0);
+            return std::any_of(wires.begin(), wires.end(), [&](const std::string& wire) {
+                return stream.compare(0, wire.size(), wire) == 0;
+            });
+        },
+        10000);
     run.process().kill();
 
     const std::string log = run.log();
@@ -68,6 +70,7 @@ TEST(SignalsEndToEndTest, Usr2EndsTheFileAfterTheCurrentSecondWithTheEndMarker) 
     EXPECT_NE(log.find("Playlist Pos Changed to: 1, clock list pos 2 (b)\nOpened next.nsv"),
               std::string::npos)
         << log;
+    EXPECT_TRUE(matched);
 }
 
 TEST(SignalsEndToEndTest, HupEmptiesTheLogFile) {

@@ -78,6 +78,14 @@ TEST(ParseHttpReplyTest, BytesThatCannotBeAReplyAreMalformedAsSoonAsTheyArrive) 
     }
 }
 
+// A valid head of exactly length bytes: a status line and one header whose value fills it out,
+// then the empty line that ends the head when ended is set.
+std::string head_of_length(size_t length, bool ended) {
+    const std::string start = "HTTP/1.1 200 OK\r\nX-Filler: ";
+    const std::string end = ended ? "\r\n\r\n" : "";
+    return start + std::string(length - start.size() - end.size(), 'v') + end;
+}
+
 TEST(ParseHttpReplyTest, AHeadThatNeverEndsIsMalformedPastTheLimit) {
     std::string head = "HTTP/1.1 200 OK\r\n";
     while (head.size() <= kMaxReplyHead) {
@@ -85,7 +93,15 @@ TEST(ParseHttpReplyTest, AHeadThatNeverEndsIsMalformedPastTheLimit) {
         head += "X-Filler: 0123456789012345678901234567890123456789\r\n";
     }
     EXPECT_EQ(parse_http_reply(head).state, State::kMalformed);
-    EXPECT_EQ(parse_http_reply(std::string(kMaxReplyHead + 1, 'H')).state, State::kMalformed);
+    // Valid heads of exactly the limit and one byte over it, ended and not yet ended.
+    for (const bool ended : {true, false}) {
+        SCOPED_TRACE(ended ? "ended" : "not yet ended");
+        const HttpReply at_limit = parse_http_reply(head_of_length(kMaxReplyHead, ended));
+        EXPECT_EQ(at_limit.state, ended ? State::kComplete : State::kIncomplete);
+        EXPECT_EQ(at_limit.head_length, ended ? kMaxReplyHead : 0u);
+        EXPECT_EQ(parse_http_reply(head_of_length(kMaxReplyHead + 1, ended)).state,
+                  State::kMalformed);
+    }
     const std::string long_value = "HTTP/1.1 200 OK\r\nX: " + std::string(kMaxReplyHead, 'v');
     EXPECT_EQ(parse_http_reply(long_value).state, State::kMalformed);
 }

@@ -95,7 +95,12 @@ void stream_with_installed_program() {
     const std::string wire = expected_stream(clip.bytes(), {}, state).wire();
     ASSERT_TRUE(server.wait_for_connections(1, milliseconds(10000)))
         << read_file(dir.file("tarnel.log"));
-    const size_t headers = server.bytes(0).size() - server.stream_bytes(0).size();
+    // The log-in is whole once stream bytes follow it; only then is the header's length known.
+    // The stream is measured first: bytes arriving in between can only make the wait longer.
+    ASSERT_TRUE(wait_until([&] { return !server.stream_bytes(0).empty(); }, 10000))
+        << read_file(dir.file("tarnel.log"));
+    const size_t streamed = server.stream_bytes(0).size();
+    const size_t headers = server.bytes(0).size() - streamed;
     EXPECT_TRUE(server.wait_for_bytes(0, headers + wire.size(), milliseconds(10000)));
     tarnel.kill();
     EXPECT_EQ(server.stream_bytes(0).substr(0, wire.size()), wire);
