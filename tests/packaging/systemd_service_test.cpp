@@ -212,8 +212,9 @@ TEST_F(SystemdServiceTest, TheReadmeStepsGiveAStationThatFailsLoudlyAndRemovesCl
     phase("station files");
 
     // The README's steps, as they stand; the package is the one given (its first step builds
-    // one from a source checkout).
-    std::string steps = "set -ex\n";
+    // one from a source checkout). They run with a hardened root's umask, with which files that
+    // root copies are its own alone: the steps must still hand them to the station's user.
+    std::string steps = "set -ex\numask 077\n";
     for (const std::string& line : blocks[0]) {
         if (line.rfind("scripts/package", 0) != 0) {
             steps += line + "\n";
