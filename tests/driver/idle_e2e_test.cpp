@@ -108,13 +108,13 @@ TEST(IdleEndToEndTest, AServerThatDropsTheIdleConnectionIsNoticed) {
     server.drop_connections();
     EXPECT_EQ(run.process().wait(10000), 1) << run.log();
     const std::string log = run.log();
-    const std::string last = "Error: Could not read from socket.\n";
+    const std::string last = "Error: Could not write to socket.\n";
     ASSERT_GE(log.size(), last.size()) << log;
     EXPECT_EQ(log.substr(log.size() - last.size()), last) << log;
     const json status = status_of(run);
     EXPECT_EQ(status["state"], "stopped");
     EXPECT_TRUE(status["connected_since"].is_null());
-    EXPECT_EQ(status["last_error"], "Could not read from socket.");
+    EXPECT_EQ(status["last_error"], "Could not write to socket.");
 }
 
 }  // namespace
