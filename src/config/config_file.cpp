@@ -109,10 +109,14 @@ bool apply_config_line(const std::string& line, bool* invalid) {
     return false;
 }
 
-bool load_config() {
-    const StdioFile file = open_regular_file(config_file);
+bool load_config(bool required) {
+    std::string failure;
+    const StdioFile file = open_regular_file(config_file, failure);
     if (!file) {
-        nsv_log("WARNING: configuaration file could not be loaded, assuming defaults");
+        nsv_log(required ? "FATAL ERROR: Configuration file (" + config_file +
+                               ") could not be loaded!!; exiting"
+                         : "WARNING: configuaration file could not be loaded, assuming defaults");
+        nsv_log("Configuration file " + path_for_message(config_file) + ": " + failure);
         return false;
     }
     std::string line;

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <utility>
@@ -25,12 +27,63 @@ std::ostream* console_stream = &std::cout;
 // See set_thread_console().
 thread_local std::ostream* thread_console = nullptr;
 std::vector<std::string>* captured_lines = nullptr;
+std::vector<std::string>* copied_lines = nullptr;
+// The log file whose failure was reported; empty while lines reach it.
+std::string failing_log_file;
 
 // Pads with spaces over whatever is left of a longer text written before on the same line.
 void blank_rest(std::ostream& out, size_t length) {
     while (last_length > length) {
         out << ' ';
         --last_length;
+    }
+}
+
+// One log line on the console: bare to the journal, otherwise time-stamped over whatever status
+// line is on screen.
+void echo(const std::string& stamp, const std::string& message) {
+    if (console_discarded) {
+        return;  // nothing to write the console text for
+    }
+    std::ostream& out = console();
+    if (journal_console) {
+        out << message << '\n' << std::flush;
+        return;
+    }
+    if (!onscreen) {
+        out << '\r';
+    }
+    onscreen = true;
+    out << stamp << message;
+    blank_rest(out, message.size());
+    out << '\n' << std::flush;
+    last_length = message.size();
+}
+
+// Appends one line to the log file; returns an empty string, or why it could not.
+std::string append_to_log_file(const std::string& line) {
+    // Opened and closed for every line, so a deleted or emptied log file is simply recreated by
+    // the next line; the whole line goes out in one write.
+    const StdioFile file = open_file(logfile, "a");
+    if (!file) {
+        return std::strerror(errno);
+    }
+    if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size() ||
+        std::fflush(file.get()) != 0) {
+        return std::strerror(errno);
+    }
+    return "";
+}
+
+// A log file that cannot be written is said once on the console (which the journal keeps when
+// Tarnel runs as a service), even with ScreenLog off, and again only after a line has reached it
+// or the path has changed.
+void report_log_file(const std::string& stamp, const std::string& failure) {
+    if (failure.empty()) {
+        failing_log_file.clear();
+    } else if (failing_log_file != logfile) {
+        failing_log_file = logfile;
+        echo(stamp, "Warning: could not write the log file " + logfile + ": " + failure);
     }
 }
 
@@ -53,6 +106,7 @@ void reset_console_state() {
     onscreen = false;
     journal_console = false;
     console_discarded = false;
+    failing_log_file.clear();
 }
 
 bool stdout_is_journal() {
@@ -89,35 +143,24 @@ void set_log_capture(std::vector<std::string>* lines) {
     captured_lines = lines;
 }
 
+void set_log_copy(std::vector<std::string>* lines) {
+    copied_lines = lines;
+}
+
 void nsv_log(std::string message) {
     if (captured_lines != nullptr) {
         captured_lines->push_back(std::move(message));
         return;
     }
+    if (copied_lines != nullptr) {
+        copied_lines->push_back(message);
+    }
     const std::string stamp = time_stamp();
-    if (console_discarded) {
-        // Nothing to write the console text for.
-    } else if (screenlog && journal_console) {
-        console() << message << '\n' << std::flush;
-    } else if (screenlog) {
-        std::ostream& out = console();
-        if (!onscreen) {
-            out << '\r';
-        }
-        onscreen = true;
-        out << stamp << message;
-        blank_rest(out, message.size());
-        out << '\n' << std::flush;
-        last_length = message.size();
+    if (screenlog) {
+        echo(stamp, message);
     }
     if (logfile != "NULL") {
-        // Opened and closed for every line, so a deleted or emptied log file is simply recreated
-        // by the next line; the whole line goes out in one write.
-        const StdioFile file = open_file(logfile, "a");
-        if (file) {
-            const std::string line = stamp + message + "\n";
-            std::fwrite(line.data(), 1, line.size(), file.get());
-        }
+        report_log_file(stamp, append_to_log_file(stamp + message + "\n"));
     }
 }
 

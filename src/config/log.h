@@ -32,7 +32,9 @@ bool stdout_is_discarded();
 std::string time_stamp();
 
 // A time-stamped line to the log file (unless logfile is "NULL") and, with screenlog on, to the
-// console, over whatever status line is on screen (or bare, to the journal).
+// console, over whatever status line is on screen (or bare, to the journal). A log file that cannot
+// be written is reported once on the console ("Warning: could not write the log file PATH:
+// REASON"), and again only after a line has reached it or the path has changed.
 void nsv_log(std::string message);
 
 // While lines is set, nsv_log appends each message (without time stamp) to it and writes nothing
@@ -40,12 +42,16 @@ void nsv_log(std::string message);
 // must change no file. nullptr (the default) logs as usual.
 void set_log_capture(std::vector<std::string>* lines);
 
+// While lines is set (and no capture is), nsv_log also appends each message (without time stamp)
+// to it, and writes the line as usual. nullptr (the default) stops the copying.
+void set_log_copy(std::vector<std::string>* lines);
+
 // Rewrites the one-line console status display when realtime is on (and the console is not the
 // journal); never touches the log file.
 void display(std::string status);
 
 // Where console output goes (standard output unless a test redirects it), and a reset of the
-// console state for tests.
+// console state (and of a reported log file failure) for tests.
 std::ostream& console();
 void set_console(std::ostream* stream);
 void reset_console_state();

@@ -23,7 +23,16 @@ std::vector<long> last_shuffle;
 int playlist_pos = 0;
 int clock_pos = 0;
 
+namespace {
+// Why the last load failed, and the playlist's path as it was resolved for that load (a "#cd"
+// line may change the working directory before a later line fails it).
+std::string failure_reason;
+std::string failure_path;
+}  // namespace
+
 void reset_playlist() {
+    failure_reason.clear();
+    failure_path.clear();
     playlist_mode = kPlaylistUnset;
     playlist_list.clear();
     object_list.clear();
@@ -167,13 +176,23 @@ void change_directory(const std::string& line, std::vector<PlaylistNote>* notes)
 
 }  // namespace
 
+const std::string& playlist_failure_reason() {
+    return failure_reason;
+}
+
+std::string playlist_failure_line() {
+    return "Playlist " + failure_path + ": " + failure_reason;
+}
+
 bool load_playlist(std::vector<PlaylistNote>* notes) {
     playlist_list.clear();
     object_list.clear();
     last_shuffle.clear();
+    failure_reason.clear();
+    failure_path = path_for_message(playlist);
     nsv_log("Loading Playlist " + playlist);
 
-    const StdioFile file = open_regular_file(playlist);
+    const StdioFile file = open_regular_file(playlist, failure_reason);
     if (!file) {
         return false;
     }
@@ -194,6 +213,8 @@ bool load_playlist(std::vector<PlaylistNote>* notes) {
         }
         if (line_number == 1) {
             nsv_log("Error: Mode designator must be first line of playlist, discontinuing load");
+            failure_reason =
+                "its first line that is not a comment is not #Mode=basic or #Mode=object";
             return false;
         }
         if (starts_with(line, "#cd")) {
@@ -217,6 +238,7 @@ bool load_playlist(std::vector<PlaylistNote>* notes) {
     if (playlist_mode == kPlaylistObject) {
         if (clock_list.empty()) {
             nsv_log("Error: Clock must have at least 1 object for object style playlist mode.");
+            failure_reason = "object mode without a clock step that names a defined object";
             return false;
         }
         nsv_log(strformat("Loaded %d Objects", static_cast<int>(object_list.size())));

@@ -34,6 +34,15 @@ struct PlaylistNote {
 // notes is given, what the load passes over silently is appended to it.
 bool load_playlist(std::vector<PlaylistNote>* notes = nullptr);
 
+// Why the last load_playlist() that returned false failed: the system's text for a file that
+// cannot be opened ("No such file or directory"), or what is wrong with its lines. Empty after a
+// load that succeeded.
+const std::string& playlist_failure_reason();
+
+// The line logged after the fatal line of a failed load: the playlist's path (with the working
+// directory for a relative one) and the reason.
+std::string playlist_failure_line();
+
 // Back to the state before main runs (tests).
 void reset_playlist();
 

@@ -115,6 +115,7 @@ void carry_out_signals() {
         nsv_log("SIGUSR1 recieved; playlist reloading!");
         if (!load_playlist()) {
             nsv_log("FATAL ERROR: Playlist (" + playlist + ") could not be loaded!!");
+            nsv_log(playlist_failure_line());
             throw EndOfRun{};
         }
     }

@@ -11,8 +11,8 @@ namespace tarnel {
 // loop once per cycle.
 extern bool next_track;
 
-// Thrown when the run must end in order (a playlist reload requested by SIGUSR1 failed); main
-// returns 0 when it arrives.
+// Thrown when the run must end because a playlist reload requested by SIGUSR1 failed; main then
+// ends with the failure status.
 struct EndOfRun {};
 
 // Handlers: each only records that its signal came. The work is done by carry_out_signals().

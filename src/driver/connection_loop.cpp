@@ -5,6 +5,7 @@
 #include "config/signals.h"
 #include "config/strformat.h"
 #include "config/wall_clock.h"
+#include "driver/exit_status.h"
 #include "driver/file_streamer.h"
 #include "driver/pacing.h"
 #include "driver/run_status.h"
@@ -56,7 +57,7 @@ int run_connection_loop(DriverState& state) {
             connected(state.status);
             state.current_object = 0;
             PlaylistStreamer(state, connection, resources).run();
-            return 0;  // a "#reload" marker failed: the run ends
+            return kExitFailure;  // a "#reload" marker failed: the run ends
         } catch (const SocketException& error) {
             // A title update of the lost connection ends (and is logged) before its error.
             resources.titles.settle();
@@ -65,11 +66,11 @@ int run_connection_loop(DriverState& state) {
             record_error(state.status, error.text());
         }
         if (!autoreconnect) {
-            return 0;
+            return kExitFailure;
         }
         count_down_to_reconnect(state.status);
         if (!autoreconnect) {
-            return 0;
+            return kExitFailure;  // a configuration reload turned reconnection off meanwhile
         }
         ++state.status.reconnections;
     }

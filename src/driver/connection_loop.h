@@ -7,8 +7,8 @@ namespace tarnel {
 // Opens source connections and streams the playlist over them, forever. A failed connection,
 // log-in or send is logged as "Error: " and its text; with AutoReconnect on, a 31-second
 // countdown follows and a new connection resumes the interrupted entry from its start. Returns
-// the exit status (0) when reconnection is off or a "#reload" marker could not reload the
-// playlist.
+// the exit status, a failure (kExitFailure), when a connection failed with reconnection off or a
+// "#reload" marker could not reload the playlist.
 int run_connection_loop(DriverState& state);
 
 }  // namespace tarnel

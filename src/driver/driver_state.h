@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "driver/idle_log.h"
 #include "driver/run_status.h"
 
 namespace tarnel {
@@ -16,6 +17,7 @@ struct DriverState {
     std::string file_url;
     int current_object = 0;  // object mode: index of the object being played
     RunStatus status;        // what the status file and the service manager are shown
+    IdleLog idle_log;        // keeps the log quiet while nothing can be played
 
     // Keeps line in line_buffer (cut at 255 bytes) and returns it whole for logging.
     const std::string& remember(const std::string& line) {

@@ -35,9 +35,13 @@ constexpr long kMaxSecondBytes = 127L * (nsv::kSyncPrefixSize + nsv::kFrameHeade
 constexpr size_t kKeptBufferBytes = 4 * 1024 * 1024;
 
 // A pass over the playlist that streamed nothing (every entry failed, nothing to play, only
-// markers) is followed by this pause, so a missing media disk cannot spin the processor or fill
-// the log disk.
+// markers) is followed by this pause, so a missing media disk cannot spin the processor; the log
+// stays quiet after the first such pass (IdleLog), so it cannot fill the log disk either.
 constexpr std::chrono::seconds kIdlePassPause{1};
+static_assert(kIdlePassPause == std::chrono::seconds(1), "the notice below says every second");
+constexpr const char* kNothingPlayableNotice =
+    "Nothing in the playlist could be played; Tarnel tries again every second, and logs only "
+    "what changes until something plays";
 
 void choose_title(DriverState& state, NSVReader& reader, const std::string& name) {
     std::string metadata;
@@ -111,6 +115,7 @@ void PlaylistStreamer::run() {
     // ends the stream, or a close, leaves by SocketException as a failed send does.
     const WaitWatch server_replies(connection_.descriptor(), POLLIN,
                                    [this](short /*revents*/) { connection_.take_server_reply(); });
+    const IdleLog::Session idle_session(state_.idle_log);
     while (prepare_next_second()) {
         send_prepared_second();
     }
@@ -175,8 +180,10 @@ bool PlaylistStreamer::choose_and_open_entry() {
         // The last file's title update ends before anything of the next entry is logged.
         resources_.titles.settle();
         carry_out_signals();
+        state_.idle_log.begin_entry();
         switch (select_entry(state_)) {
             case Selection::kReloadFailed:
+                state_.idle_log.end_entry();
                 record_playlist_failure(state_.status);
                 return false;
             case Selection::kPlay:
@@ -219,12 +226,20 @@ void PlaylistStreamer::end_file() {
 }
 
 void PlaylistStreamer::count_selection(bool streamed) {
+    if (!streamed) {
+        // The entry played nothing: its title update's outcome is its last line.
+        resources_.titles.settle();
+        state_.idle_log.end_entry();
+    }
     if (streamed) {
         idle_selections_ = 0;
     } else if (++idle_selections_ >= playlist_pass_length()) {
         idle_selections_ = 0;
         state_.status.state = RunState::kIdle;
         publish_status(state_.status);
+        state_.idle_log.pass_fruitless(kNothingPlayableNotice);
+        // Nothing is sent while idle; a server that drops the silent source (Icecast after its
+        // source timeout) is noticed during this pause, which watches the connection.
         pause_handling_signals(kIdlePassPause);
     }
 }
@@ -257,6 +272,9 @@ void PlaylistStreamer::send_prepared_second() {
         offer.style.y, offer.style.red, offer.style.green, offer.style.blue);
     if (tick) {
         state_.status.first_byte_delay.add(seconds_since(wall_clock_now(), *tick));
+    }
+    if (!file_sent_) {
+        state_.idle_log.entry_plays();
     }
     connection_.swrite(buffer.data(), static_cast<size_t>(produced));
     file_sent_ = true;

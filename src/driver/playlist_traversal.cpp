@@ -120,6 +120,7 @@ Selection select_object(DriverState& state) {
         const int reloading_object = state.current_object;
         if (!load_playlist()) {
             nsv_log("FATAL ERROR: Playlist (" + playlist + ") could not be loaded!!; exiting");
+            nsv_log(playlist_failure_line());
             return Selection::kReloadFailed;
         }
         item_advance(reloading_object);

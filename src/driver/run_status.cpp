@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "config/playlist.h"
 #include "config/settings.h"
 #include "config/strformat.h"
 #include "config/wall_clock.h"
@@ -55,8 +56,9 @@ const char* state_name(RunState state) {
 }
 
 std::string status_summary(const RunStatus& status) {
+    const bool recovered = status.seconds_sent != status.seconds_sent_at_error;
     const std::string last_error =
-        status.last_error.empty() ? "" : "; last error: " + status.last_error;
+        status.last_error.empty() || recovered ? "" : "; last error: " + status.last_error;
     switch (status.state) {
         case RunState::kStarting:
             return "Starting";
@@ -83,11 +85,14 @@ std::string status_summary(const RunStatus& status) {
 void record_error(RunStatus& status, const std::string& text) {
     status.last_error = text;
     status.last_error_time = wall_clock_second();
+    status.seconds_sent_at_error = status.seconds_sent;
     status.connected_since.reset();
 }
 
 void record_playlist_failure(RunStatus& status) {
-    record_error(status, "Playlist (" + playlist + ") could not be loaded");
+    const std::string& reason = playlist_failure_reason();
+    record_error(status, "Playlist (" + playlist + ") could not be loaded" +
+                             (reason.empty() ? "" : ": " + reason));
 }
 
 void publish_status(const RunStatus& status) {

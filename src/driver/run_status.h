@@ -42,6 +42,7 @@ struct RunStatus {
     unsigned reconnections = 0;  // attempts to connect again after a failure
     std::string last_error;
     std::optional<std::time_t> last_error_time;
+    uint64_t seconds_sent_at_error = 0;  // seconds_sent when the last error happened
     int countdown = 0;  // while waiting to reconnect: the step shown (30 down to 0)
 };
 
@@ -49,8 +50,9 @@ struct RunStatus {
 const char* state_name(RunState state);
 
 // One line saying what the program does, for the service manager's status: which title streams,
-// the reconnection countdown, the last error. It changes with the state, the entry and the
-// countdown, not with every second sent.
+// the reconnection countdown, the last error until a second has been sent after it (the station
+// has recovered; the status file keeps the error). It changes with the state, the entry, the
+// countdown and that recovery, not with every second sent.
 std::string status_summary(const RunStatus& status);
 
 // Records a failure: its text and time; the source connection is gone.

@@ -3,9 +3,9 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "config/config_file.h"
 #include "config/log.h"
@@ -13,8 +13,10 @@
 #include "config/settings.h"
 #include "config/signals.h"
 #include "config/strformat.h"
+#include "driver/command_line.h"
 #include "driver/connection_loop.h"
 #include "driver/driver_state.h"
+#include "driver/exit_status.h"
 #include "driver/run_status.h"
 #include "driver/service_notify.h"
 
@@ -48,18 +50,19 @@ void print_version(std::ostream& out) {
 namespace {
 
 // The end of the run: the status shows it stopped.
-int stop(DriverState& state) {
+int stop(DriverState& state, int exit_status) {
     state.status.state = RunState::kStopped;
     publish_status(state.status);
-    return 0;
+    return exit_status;
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    const CommandLine command = parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    if (command.action == CommandAction::kShowVersion) {
         print_version(std::cout);
-        return 0;
+        return kExitOrderly;
     }
 #ifdef M_ARENA_MAX
     // One heap for the program's threads: the title update's short thread would otherwise get a
@@ -68,36 +71,38 @@ int run(int argc, char** argv) {
 #endif
     install_signal_handlers();
     print_banner(std::cout);
-    if (argc > 1) {
-        if (std::strstr(argv[1], "--help") != nullptr) {
-            print_help(std::cout);
-            return 0;
-        }
-        config_file = argv[1];
+    if (command.action == CommandAction::kShowHelp) {
+        print_help(std::cout);
+        return kExitOrderly;
+    }
+    if (command.config_file) {
+        config_file = *command.config_file;
     }
     std::cout << std::flush;
 
     journal_console = stdout_is_journal();
     console_discarded = stdout_is_discarded();
-    load_config();
+    if (!load_config(command.require_config) && command.require_config) {
+        return kExitFailure;
+    }
     DriverState state;
     nsv_log("Source Program Started...");
     nsv_log(state.remember(strformat("pid: %d", static_cast<int>(getpid()))));
     publish_status(state.status);
     if (!load_playlist()) {
         nsv_log("FATAL ERROR: Playlist (" + playlist + ") could not be loaded!!; exiting");
+        nsv_log(playlist_failure_line());
         record_playlist_failure(state.status);
-        return stop(state);
+        return stop(state, kExitFailure);
     }
     nsv_log("Connecting to " + server + ":" + port);
     notify_service("READY=1");
     try {
-        run_connection_loop(state);
-        return stop(state);
+        return stop(state, run_connection_loop(state));
     } catch (const EndOfRun&) {
         // A playlist reload requested by signal failed; the fatal line is logged.
         record_playlist_failure(state.status);
-        return stop(state);
+        return stop(state, kExitFailure);
     }
 }
 

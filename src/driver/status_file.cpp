@@ -1,5 +1,6 @@
 #include "driver/status_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,7 +70,8 @@ std::string status_json(const RunStatus& status, std::time_t now) {
     return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::string replace_file(const std::string& path, const std::string& text) {
+std::string replace_file(const std::string& path, const std::string& text,
+                         std::optional<mode_t> mode) {
     const std::string temporary = path + ".tmp";
     std::string failure;
     {
@@ -77,8 +79,10 @@ std::string replace_file(const std::string& path, const std::string& text) {
         if (!file) {
             return std::strerror(errno);
         }
-        if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() ||
-            std::fflush(file.get()) != 0) {
+        if (mode && fchmod(fileno(file.get()), *mode) != 0) {
+            failure = std::strerror(errno);
+        } else if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() ||
+                   std::fflush(file.get()) != 0) {
             failure = std::strerror(errno);
         }
     }
@@ -93,7 +97,7 @@ std::string replace_file(const std::string& path, const std::string& text) {
 
 void write_status_file(const RunStatus& status, std::time_t now) {
     const std::string path = status_file;
-    const std::string failure = replace_file(path, status_json(status, now));
+    const std::string failure = replace_file(path, status_json(status, now), kStatusFileMode);
     if (failure.empty()) {
         failing_path.clear();
     } else if (failing_path != path) {

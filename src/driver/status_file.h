@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "driver/run_status.h"
@@ -16,9 +19,16 @@ namespace tarnel {
 std::string status_json(const RunStatus& status, std::time_t now);
 
 // Replaces the file at path with text so that a reader sees either the old or the new file, never
-// a part: the text goes to path + ".tmp", which is then renamed over path. Returns an empty
-// string, or the reason it failed (the temporary file is then removed).
-std::string replace_file(const std::string& path, const std::string& text);
+// a part: the text goes to path + ".tmp", which is then renamed over path. With a mode, the file
+// gets those permissions whatever the process's umask. Returns an empty string, or the reason it
+// failed (the temporary file is then removed).
+std::string replace_file(const std::string& path, const std::string& text,
+                         std::optional<mode_t> mode = std::nullopt);
+
+// The status file's permissions: readable by every user, so a monitoring system that runs as a
+// user of its own can read it (it holds no password: the server, the titles, counters and error
+// texts). Only the station's user writes it.
+constexpr mode_t kStatusFileMode = 0644;
 
 // Writes the status file named by the StatusFile setting. A failure is logged once, and again
 // only after a write has succeeded or the path has changed; it never stops the program.

@@ -10,6 +10,8 @@ namespace {
 constexpr const char* kUnknownKey = "Warning: unrecognized parameter input on line ";
 constexpr const char* kConfigMissing =
     "WARNING: configuaration file could not be loaded, assuming defaults";
+constexpr const char* kConfigReason = "Configuration file ";
+constexpr const char* kConfigFatal = "FATAL ERROR: Configuration file (";
 constexpr const char* kModeInvalid = "Warning: Mode designator invalid";
 constexpr const char* kModeLater = "Warning: Mode designator found on line";
 constexpr const char* kModeMissing = "Error: Mode designator must be first line";
@@ -43,15 +45,26 @@ std::string quoted(const std::string& text) {
 
 void add_config_findings(const std::vector<std::string>& lines, const std::string& config_file,
                          const ConfigLineText& line_text, std::vector<Finding>& findings) {
-    for (const std::string& line : lines) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
         if (starts_with(line, kUnknownKey)) {
             const int number = std::atoi(line.c_str() + std::string(kUnknownKey).size());
             findings.push_back(Finding{Severity::kWarning, "unknown configuration key", config_file,
                                        "line " + std::to_string(number) + ": " +
                                            quoted(line_text(number)) + " is no key; ignored"});
-        } else if (line == kConfigMissing) {
+        } else if (starts_with(line, kConfigFatal)) {
+            const bool reason_follows =
+                i + 1 < lines.size() && starts_with(lines[i + 1], kConfigReason);
             findings.push_back(
-                Finding{Severity::kWarning, "configuration file missing", config_file, line});
+                Finding{Severity::kError, "configuration file required", config_file,
+                        (reason_follows ? lines[++i] : line) + ": the station does not start"});
+        } else if (line == kConfigMissing) {
+            // The loader's next line gives the path and the reason.
+            const bool reason_follows =
+                i + 1 < lines.size() && starts_with(lines[i + 1], kConfigReason);
+            findings.push_back(Finding{Severity::kWarning, "configuration file missing",
+                                       config_file,
+                                       reason_follows ? line + "; " + lines[++i] : line});
         } else {
             add_other_line(line, config_file, findings);
         }

@@ -20,7 +20,10 @@ std::string open_failure(const std::string& path) {
     if (!S_ISREG(info.st_mode)) {
         return S_ISDIR(info.st_mode) ? "a directory, not a file" : "not a regular file";
     }
-    return "cannot be read";  // permissions, or it changed meanwhile
+    // A regular file: opening it says why it cannot be read ("Permission denied" for a station
+    // checked as its own user), unless it changed meanwhile.
+    std::string failure;
+    return open_regular_file(path, failure) ? "cannot be read" : failure;
 }
 
 namespace {

@@ -59,16 +59,25 @@ std::optional<MuxArguments> parse_mux_arguments(const std::vector<std::string>& 
 
 const char* tool_usage() {
     return "usage: tarnel-nsv info FILE...\n"
+           "       tarnel-nsv convert [--video-bitrate RATE] [--audio-bitrate RATE]\n"
+           "                          [--keyframe-seconds S] INPUT OUTPUT.nsv [TITLE]\n"
            "       tarnel-nsv mux --video VIDEO.ivf [--audio AUDIO.mp3] [--title TITLE]\n"
            "                      [--url URL] -o OUTPUT.nsv\n"
-           "       tarnel-nsv check [--json] [--strict] [CONFIG]\n"
-           "info:  prints each NSV file's metadata, formats, picture size, frame rate, frames,\n"
-           "       seconds and structural problems; exit 0 when all are clean, 1 otherwise.\n"
-           "mux:   writes an NSV file from VP8 video in IVF and optional MP3 audio.\n"
-           "check: checks the station that `tarnel CONFIG` would run (default tarnel.conf):\n"
-           "       configuration, playlist and every media file, sending nothing and changing\n"
-           "       no file; exit 0 when nothing needs fixing (warnings alone: 0, unless\n"
-           "       --strict), 1 when something does. --json: the report as JSON.\n"
+           "       tarnel-nsv check [--json] [--strict] [--require-config] [--directory DIR]\n"
+           "                        [--user USER] [CONFIG]\n"
+           "       tarnel-nsv check [--json] [--strict] --station NAME\n"
+           "       tarnel-nsv --version\n"
+           "info:    prints each NSV file's metadata, formats, picture size, frame rate, frames,\n"
+           "         seconds and structural problems; exit 0 when all are clean, 1 otherwise.\n"
+           "convert: any video that ffmpeg reads -> NSV (VP8 500k and MP3 128k by default);\n"
+           "         needs ffmpeg. TITLE defaults to the input's name without its extension.\n"
+           "mux:     writes an NSV file from VP8 video in IVF and optional MP3 audio.\n"
+           "check:   checks the station that `tarnel CONFIG` would run (default tarnel.conf):\n"
+           "         configuration, playlist and every media file, sending nothing and changing\n"
+           "         no file; exit 0 when nothing needs fixing (warnings alone: 0, unless\n"
+           "         --strict), 1 when something does. --json: the report as JSON.\n"
+           "         --station NAME: tarnel@NAME as its unit runs it (its configuration, from its\n"
+           "         directory, as its user when run as root).\n"
            "Exit status 2: bad command line or a file that cannot be read or written.\n";
 }
 

@@ -141,8 +141,8 @@ MarkerFacts shuffle_marker(const std::string& item, const std::string& object, s
 
 class StationChecker {
   public:
-    StationChecker(StationReport& report, const CheckProgress& progress)
-        : report_(report), progress_(progress) {}
+    StationChecker(StationReport& report, const CheckProgress& progress, bool require_config)
+        : report_(report), progress_(progress), require_config_(require_config) {}
 
     void load() {
         const std::string start_directory = current_directory();
@@ -150,7 +150,7 @@ class StationChecker {
         std::vector<std::string> config_lines;
         {
             const LogCapture capture(config_lines);
-            report_.config_loaded = load_config();
+            report_.config_loaded = load_config(require_config_);
         }
         add_config_findings(
             config_lines, report_.config_file,
@@ -176,6 +176,7 @@ class StationChecker {
         if (!report_.playlist_loaded) {
             report_.log.push_back("FATAL ERROR: Playlist (" + playlist +
                                   ") could not be loaded!!; exiting");
+            report_.log.push_back(playlist_failure_line());
             if (report_.count(Severity::kError) == before) {
                 report_.findings.push_back(
                     Finding{Severity::kError, "playlist cannot be loaded", playlist,
@@ -274,6 +275,7 @@ class StationChecker {
 
     StationReport& report_;
     const CheckProgress& progress_;
+    bool require_config_;
     std::map<std::string, size_t> index_;
     ReloadResult reload_;
     std::string reload_marker_in_;  // an object holding a "#reload" item
@@ -281,11 +283,12 @@ class StationChecker {
 
 }  // namespace
 
-StationReport check_station(const std::string& config_path, const CheckProgress& progress) {
+StationReport check_station(const std::string& config_path, const CheckProgress& progress,
+                            bool require_config) {
     const DirectoryGuard guard;
     StationReport report;
     report.config_file = config_path;
-    StationChecker checker(report, progress);
+    StationChecker checker(report, progress, require_config);
     checker.load();
     checker.collect();
     checker.scan();

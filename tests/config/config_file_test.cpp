@@ -165,15 +165,33 @@ TEST_F(ConfigFileTest, EmptyFileLogsLoadedAndChangesNothing) {
 
 TEST_F(ConfigFileTest, MissingFileOrOneThatNeverEndsWarnsAndKeepsSettings) {
     port = "9000";
-    for (const std::string& path :
-         {dir_.file("absent.conf"), std::string("/dev/zero"), dir_.path()}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {dir_.file("absent.conf"), "No such file or directory"},
+        {"/dev/zero", "not a regular file"},
+        {dir_.path(), "a directory, not a file"},
+    };
+    for (const auto& [path, reason] : cases) {
         config_file = path;
         ConsoleCapture capture;
         EXPECT_FALSE(load_config()) << path;
-        EXPECT_EQ(without_stamps(capture.text()),
-                  "\rWARNING: configuaration file could not be loaded, assuming defaults\n");
+        // The warning as it always was, then the path and the reason.
+        EXPECT_EQ(logged_lines(capture.text()),
+                  "WARNING: configuaration file could not be loaded, assuming defaults\n"
+                  "Configuration file " +
+                      path + ": " + reason + "\n");
         EXPECT_EQ(port, "9000");
     }
+}
+
+// Required (tarnel --require-config): the same failure is the fatal line of a run that ends.
+TEST_F(ConfigFileTest, ARequiredFileThatCannotBeLoadedGivesTheFatalLine) {
+    config_file = dir_.file("absent.conf");
+    ConsoleCapture capture;
+    EXPECT_FALSE(load_config(true));
+    EXPECT_EQ(logged_lines(capture.text()), "FATAL ERROR: Configuration file (" + config_file +
+                                                ") could not be loaded!!; exiting\n"
+                                                "Configuration file " +
+                                                config_file + ": No such file or directory\n");
 }
 
 TEST_F(ConfigFileTest, IcecastAndTlsKeysHaveTheirDefaultsAndRules) {

@@ -149,9 +149,43 @@ TEST_F(LogTest, DeletedOrUnwritableLogFile) {
     EXPECT_TRUE(is_stamp_at(read_file(logfile), 0));
 
     logfile = dir_.file("missing-dir/tarnel.log");
-    nsv_log("lost");  // silently lost for the file, still on the console
+    nsv_log("lost");  // lost for the file, still on the console, with one warning
     EXPECT_FALSE(file_exists(logfile));
     EXPECT_NE(capture_.text().find("lost\n"), std::string::npos);
+}
+
+// A log file that cannot be written is said once on the console, even with ScreenLog off (the
+// console is the journal under the service manager), and again only after a line has reached it
+// or the path has changed.
+TEST_F(LogTest, ALogFileThatCannotBeWrittenIsReportedOnceOnTheConsole) {
+    screenlog = false;
+    logfile = dir_.file("missing-dir/tarnel.log");
+    const std::string warning =
+        "Warning: could not write the log file " + logfile + ": No such file or directory";
+    nsv_log("one");
+    nsv_log("two");
+    EXPECT_EQ(logged_lines(capture_.text()), warning + "\n");
+
+    ASSERT_EQ(mkdir(dir_.file("missing-dir").c_str(), 0755), 0);
+    nsv_log("three");  // reaches the file: the next failure is reported again
+    ASSERT_EQ(std::remove(logfile.c_str()), 0);
+    ASSERT_EQ(rmdir(dir_.file("missing-dir").c_str()), 0);
+    nsv_log("four");
+    const std::string other = dir_.file("other/x.log");
+    logfile = other;
+    nsv_log("five");  // another path: reported at once
+    nsv_log("six");
+    EXPECT_EQ(logged_lines(capture_.text()), warning + "\n" + warning +
+                                                 "\nWarning: could not write the log file " +
+                                                 other + ": No such file or directory\n");
+}
+
+TEST_F(LogTest, TheWarningGoesToTheJournalBareAndNeverIntoAFile) {
+    journal_console = true;
+    logfile = dir_.path();  // a directory cannot be opened for appending
+    nsv_log("line");
+    EXPECT_EQ(capture_.text(),
+              "line\nWarning: could not write the log file " + logfile + ": Is a directory\n");
 }
 
 TEST_F(LogTest, CaptureTakesTheMessagesAndWritesNothing) {
@@ -168,6 +202,18 @@ TEST_F(LogTest, CaptureTakesTheMessagesAndWritesNothing) {
     EXPECT_EQ(lines.size(), 2u);
     EXPECT_EQ(without_stamps(read_file(logfile)), "three\n");
     EXPECT_NE(capture_.text().find("three\n"), std::string::npos);
+}
+
+TEST_F(LogTest, CopyTakesTheMessagesAndWritesThemAsUsual) {
+    std::vector<std::string> lines;
+    set_log_copy(&lines);
+    nsv_log("one");
+    nsv_log("two");
+    set_log_copy(nullptr);
+    nsv_log("three");
+    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(without_stamps(read_file(logfile)), "one\ntwo\nthree\n");
+    EXPECT_EQ(logged_lines(capture_.text()), "one\ntwo\nthree\n");
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ TEST(ServerFaultsEndToEndTest, AResetInTheMiddleOfASecondEndsTheRunWithAnUncorru
     run.playlist("#Mode=basic\na.nsv\n");
     run.start();
 
-    EXPECT_EQ(run.process().wait(20000), 0) << run.log();
+    EXPECT_EQ(run.process().wait(20000), 1) << run.log();
     EXPECT_TRUE(run.wait_for_log("Error: Could not write to socket.", seconds(1))) << run.log();
     const std::string stream = server.stream_bytes(0);
     EXPECT_GT(stream.size(), 20000u);
@@ -106,7 +106,7 @@ TEST(ServerFaultsEndToEndTest, AServerThatStopsReadingEndsTheSendAfterItsLimit) 
     // The 30-second send limit starts once the buffers are full.
     ASSERT_TRUE(run.wait_for_log("Error: Could not write to socket.", seconds(75))) << run.log();
     EXPECT_GT(seconds_since(stopped), 29.0);
-    EXPECT_EQ(run.process().wait(5000), 0);
+    EXPECT_EQ(run.process().wait(5000), 1);
     const std::string wire = wire_of(file);
     const std::string stream = server.stream_bytes(0);
     EXPECT_TRUE(is_prefix(stream, repeated(wire, stream.size() / wire.size() + 1)));
@@ -145,7 +145,7 @@ TEST(ServerFaultsEndToEndTest, AServerThatNeverAnswersIsGivenUpAfterTheReplyLimi
     const double waited = seconds_since(accepted);
     EXPECT_GT(waited, 14.0);
     EXPECT_LT(waited, 25.0);
-    EXPECT_EQ(run.process().wait(5000), 0);
+    EXPECT_EQ(run.process().wait(5000), 1);
     EXPECT_TRUE(server.stream_bytes(0).empty());
 }
 
@@ -312,7 +312,7 @@ TEST(ReloadFaultsEndToEndTest, APlaylistWithoutItsModeLineEndsTheRunOnReload) {
     ASSERT_TRUE(run.wait_for_log("Opened a.nsv", seconds(10)));
     run.playlist(binary_junk(4096));
     run.process().signal(SIGUSR1);
-    EXPECT_EQ(run.process().wait(10000), 0);
+    EXPECT_EQ(run.process().wait(10000), 1);
     EXPECT_NE(run.log().find("FATAL ERROR: Playlist (list.plo) could not be loaded!!"),
               std::string::npos)
         << run.log();

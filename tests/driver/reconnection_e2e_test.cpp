@@ -73,7 +73,7 @@ TEST(ReconnectionEndToEndTest, AWrongPasswordIsLoggedPerAttempt) {
     // Switching reconnection off during the wait ends the run after it, without another attempt.
     run.dir().write("tarnel.conf", "AutoReconnect=no\n");
     run.process().signal(SIGWINCH);
-    EXPECT_EQ(run.process().wait(40000), 0);
+    EXPECT_EQ(run.process().wait(40000), 1);
     EXPECT_EQ(server.connection_count(), 2u);
     EXPECT_EQ(count_of(run.log(), "Error: Invalid Password"), 2u);
     EXPECT_EQ(run.console().find("Waiting to reconnect"), std::string::npos);

@@ -61,6 +61,29 @@ TEST(StatusSummaryTest, TheSecondsSentDoNotChangeIt) {
     EXPECT_EQ(status_summary(status), before);
 }
 
+// The summary shows the last error until a second has been sent after it: a station that
+// recovered does not show an old error for months. The status file keeps it (status_json).
+TEST(StatusSummaryTest, TheLastErrorGoesOnceASecondIsSentAfterIt) {
+    RunStatus status = with(RunState::kStreaming);
+    status.entry = "a.nsv";
+    status.title = "A";
+    status.seconds_sent = 40;
+    record_error(status, "Could not write to socket.");
+    status.state = RunState::kStreaming;
+    EXPECT_EQ(status_summary(status),
+              "Streaming A (a.nsv); last error: Could not write to socket.");
+    ++status.seconds_sent;
+    EXPECT_EQ(status_summary(status), "Streaming A (a.nsv)");
+    EXPECT_EQ(status.last_error, "Could not write to socket.");
+    status.state = RunState::kIdle;
+    EXPECT_EQ(status_summary(status), "Idle: nothing in the playlist could be played");
+    record_error(status, "Could not read from socket.");
+    status.state = RunState::kWaitingToReconnect;
+    status.countdown = 3;
+    EXPECT_EQ(status_summary(status),
+              "Waiting to reconnect [3]; last error: Could not read from socket.");
+}
+
 TEST(RecordErrorTest, KeepsTheTextAndTimeAndEndsTheConnection) {
     RunStatus status = with(RunState::kStreaming);
     status.connected_since = 1;

@@ -153,7 +153,8 @@ TEST(ServiceEndToEndTest, StatusFileAndManagerFollowAFailedConnectionTheCountdow
               (std::vector<std::string>{"waiting to reconnect", "connecting", "streaming"}));
 
     // The manager: READY once start-up is done, then a status line for each change and each
-    // step of the countdown, and keep-alive pings in every wait.
+    // step of the countdown, the last error until a second has been sent again, and keep-alive
+    // pings in every wait.
     const std::string address = "127.0.0.1:" + server.port_text();
     const std::string last_error = "; last error: " + error;
     std::vector<std::string> expected = {"STATUS=Starting", "READY=1",
@@ -164,7 +165,9 @@ TEST(ServiceEndToEndTest, StatusFileAndManagerFollowAFailedConnectionTheCountdow
     expected.insert(expected.end(), {"STATUS=Reconnecting to " + address + last_error,
                                      "STATUS=Connecting to " + address + last_error,
                                      "STATUS=Connected to " + address + last_error,
-                                     "STATUS=Streaming Clip (clip.nsv)" + last_error});
+                                     "STATUS=Streaming Clip (clip.nsv)" + last_error,
+                                     // a second went out: the station has recovered
+                                     "STATUS=Streaming Clip (clip.nsv)"});
     std::vector<std::string> statuses;
     size_t pings = 0;
     for (const std::string& message : messages) {

@@ -123,12 +123,14 @@ TEST(SignalsEndToEndTest, Usr1ReloadsThePlaylistAndEndsWhenItIsGone) {
 
     std::remove(run.dir().file("list.plo").c_str());
     run.process().signal(SIGUSR1);
-    EXPECT_EQ(run.process().wait(5000), 0);
+    EXPECT_EQ(run.process().wait(5000), 1);
     const std::string log = run.log();
     const std::string last =
         "SIGUSR1 recieved; playlist reloading!\n"
         "Loading Playlist list.plo\n"
-        "FATAL ERROR: Playlist (list.plo) could not be loaded!!\n";
+        "FATAL ERROR: Playlist (list.plo) could not be loaded!!\n"
+        "Playlist list.plo (in " +
+        run.dir().path() + "): No such file or directory\n";
     ASSERT_GE(log.size(), last.size());
     EXPECT_EQ(log.substr(log.size() - last.size()), last) << log;
 }

@@ -225,7 +225,7 @@ TEST_F(OpenSourceConnectionTest, TheConnectionLoopLogsTheFailureAndEnds) {
     start(wrong_password);
     DriverState state;
     state.file_title = "Playing";
-    EXPECT_EQ(run_connection_loop(state), 0);
+    EXPECT_EQ(run_connection_loop(state), 1);  // a failure, without reconnection
     EXPECT_EQ(state.file_title, "");
     EXPECT_EQ(log(), "\rError: Invalid Password\n");
 }

@@ -88,7 +88,7 @@ TEST(StartupEndToEndTest, AWrongPasswordEndsTheRunWithTheErrorLine) {
     dir.write("tarnel.conf", config_for(server, "wrong"));
     dir.write("playlist.plo", "#Mode=basic\nx.nsv\n");
     EXPECT_EQ(run_program(TARNEL_BINARY, {"tarnel.conf"}, dir.path(), dir.file("out.txt"), 20000),
-              0);
+              1);
     const std::string log = log_text(dir);
     const std::string expected_tail =
         "Connecting to 127.0.0.1:" + server.port_text() + "\nError: Invalid Password\n";

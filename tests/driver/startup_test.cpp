@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <sstream>
 
+#include "driver/command_line.h"
 #include "support/console_capture.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -69,13 +72,15 @@ TEST_F(StartupRunTest, VersionIsOneLineAndOnlyTheExactArgument) {
 
     // Any other argument names the configuration file, as before.
     dir_.write("my--version.conf", "LogFile=tarnel.log\nPlaylist=gone.plo\n");
-    EXPECT_EQ(run({"my--version.conf"}), 0);
+    EXPECT_EQ(run({"my--version.conf"}), 1);  // its playlist is missing
     EXPECT_NE(log().find("Configuration file loaded from 'my--version.conf'"), std::string::npos);
 }
 
-TEST_F(StartupRunTest, MissingPlaylistIsFatalWithStatusZero) {
+// A playlist that cannot be loaded ends the run before any connection, with the failure status
+// (a service manager then shows the station failed) and a line that says why.
+TEST_F(StartupRunTest, MissingPlaylistIsFatalWithStatusOneAndTheReason) {
     dir_.write("station.conf", "Playlist=gone.plo\nRealTime=no\n");
-    EXPECT_EQ(run({"station.conf", "second-argument-ignored"}), 0);
+    EXPECT_EQ(run({"station.conf", "second-argument-ignored"}), 1);
     const std::string log_text = log();
     EXPECT_EQ(log_text.rfind("Configuration file loaded from 'station.conf'\n"
                              "Source Program Started...\n"
@@ -84,16 +89,51 @@ TEST_F(StartupRunTest, MissingPlaylistIsFatalWithStatusZero) {
               0u)
         << log_text;
     EXPECT_NE(log_text.find("\nLoading Playlist gone.plo\n"
-                            "FATAL ERROR: Playlist (gone.plo) could not be loaded!!; exiting\n"),
-              std::string::npos);
+                            "FATAL ERROR: Playlist (gone.plo) could not be loaded!!; exiting\n"
+                            "Playlist gone.plo (in " +
+                            dir_.path() + "): No such file or directory\n"),
+              std::string::npos)
+        << log_text;
     EXPECT_EQ(log_text.find("Connecting to "), std::string::npos);
     EXPECT_EQ(output().find(banner()), 0u);
+}
+
+TEST_F(StartupRunTest, EachReasonAPlaylistCannotBeLoadedIsSaid) {
+    struct Case {
+        std::string playlist;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"", "No such file or directory"},
+        {"media/a.nsv\n",
+         "its first line that is not a comment is not #Mode=basic or #Mode=object"},
+        {"#Mode=object\n#define music\n#list music\na.nsv\n#\n",
+         "object mode without a clock step that names a defined object"},
+        {"#Mode=object\n#define music\n#clock:\nmusik\n#\n",
+         "object mode without a clock step that names a defined object"},
+    };
+    for (const Case& c : cases) {
+        std::remove(dir_.file("tarnel.log").c_str());
+        std::remove(dir_.file("list.plo").c_str());
+        dir_.write("tarnel.conf", "Playlist=list.plo\nRealTime=no\n");
+        if (!c.playlist.empty()) {
+            dir_.write("list.plo", c.playlist);
+        }
+        EXPECT_EQ(run({}), 1) << c.playlist;
+        const std::string expected =
+            "FATAL ERROR: Playlist (list.plo) could not be loaded!!; exiting\nPlaylist list.plo "
+            "(in " +
+            dir_.path() + "): " + c.reason + "\n";
+        const std::string log_text = log();
+        ASSERT_GE(log_text.size(), expected.size()) << log_text;
+        EXPECT_EQ(log_text.substr(log_text.size() - expected.size()), expected) << c.playlist;
+    }
 }
 
 TEST_F(StartupRunTest, DefaultConfigNameAndConnectingLineWithTheBasePort) {
     dir_.write("tarnel.conf", "Port=1\nServer=127.0.0.1\n");
     dir_.write("playlist.plo", "#Mode=basic\nmissing.nsv\n");
-    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(run({}), 1);  // the connection failed, and reconnection is off
     const std::string log_text = log();
     EXPECT_NE(log_text.find("Configuration file loaded from 'tarnel.conf'\n"), std::string::npos);
     EXPECT_NE(
@@ -102,13 +142,45 @@ TEST_F(StartupRunTest, DefaultConfigNameAndConnectingLineWithTheBasePort) {
         << log_text;
 }
 
-TEST_F(StartupRunTest, MissingConfigurationIsNotFatal) {
+TEST_F(StartupRunTest, MissingConfigurationIsNotFatalAndTheReasonIsSaid) {
     dir_.write("playlist.plo", "#Mode=basic\nmissing.nsv\n");
-    EXPECT_EQ(run({"absent.conf"}), 0);
+    EXPECT_EQ(run({"absent.conf"}), 1);  // the defaults' server is not there
     EXPECT_EQ(log().rfind("WARNING: configuaration file could not be loaded, assuming defaults\n"
-                          "Source Program Started...\n",
+                          "Configuration file absent.conf (in " +
+                              dir_.path() +
+                              "): No such file or directory\n"
+                              "Source Program Started...\n",
                           0),
-              0u);
+              0u)
+        << log();
+}
+
+// With --require-config (the service unit passes it), a configuration that cannot be loaded ends
+// the run before anything else: a station never starts on the defaults.
+TEST_F(StartupRunTest, ARequiredConfigurationThatCannotBeLoadedEndsTheRun) {
+    dir_.write("playlist.plo", "#Mode=basic\nmissing.nsv\n");
+    ASSERT_TRUE(std::filesystem::create_directory(dir_.file("a-directory.conf")));
+    const std::pair<std::string, std::string> cases[] = {
+        {dir_.file("absent.conf"), "No such file or directory"},
+        {dir_.file("a-directory.conf"), "a directory, not a file"},
+    };
+    for (const auto& [path, reason] : cases) {
+        std::remove(dir_.file("tarnel.log").c_str());
+        EXPECT_EQ(run({"--require-config", path}), 1) << path;
+        EXPECT_EQ(log(), "FATAL ERROR: Configuration file (" + path +
+                             ") could not be loaded!!; exiting\n"
+                             "Configuration file " +
+                             path + ": " + reason + "\n")
+            << path;
+    }
+    // A configuration that loads: the run goes on as without the option.
+    dir_.write("station.conf", "Port=1\nServer=127.0.0.1\nRealTime=no\n");
+    std::remove(dir_.file("tarnel.log").c_str());
+    EXPECT_EQ(run({"station.conf", kRequireConfigOption}), 1);
+    EXPECT_NE(log().find("Configuration file loaded from 'station.conf'\nSource Program Started"),
+              std::string::npos)
+        << log();
+    EXPECT_NE(log().find("Connecting to 127.0.0.1:1\n"), std::string::npos);
 }
 
 }  // namespace

@@ -109,6 +109,24 @@ TEST(ReplaceFileTest, ReplacesTheWholeFileAndLeavesNoTemporary) {
     EXPECT_FALSE(file_exists(path + ".tmp"));
 }
 
+// The service unit runs with UMask=0027; the status file is still readable by a monitoring
+// system's own user.
+TEST(ReplaceFileTest, AModeIsGivenWhateverTheUmask) {
+    const TempDir dir;
+    const std::string path = dir.file("status.json");
+    const mode_t before = umask(0027);
+    const std::string with_mode = replace_file(path, "x\n", kStatusFileMode);
+    const std::string plain = replace_file(dir.file("plain.json"), "x\n");
+    umask(before);
+    ASSERT_EQ(with_mode, "");
+    ASSERT_EQ(plain, "");
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    ASSERT_EQ(stat(dir.file("plain.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
 TEST(ReplaceFileTest, AMissingDirectoryIsAReasonNotAFile) {
     const TempDir dir;
     const std::string path = dir.file("missing/status.json");

@@ -30,11 +30,13 @@ TEST(ServiceUnitTest, RunsOneStationPerInstanceAsItsOwnUserWithItsOwnDirectories
              "ExecReload=/bin/kill -WINCH $MAINPID",
              "ExecReload=/bin/kill -USR1 $MAINPID",
              "WatchdogSec=90",
+             "RuntimeDirectoryPreserve=yes",
+             "After=network-online.target icecast2.service",
          }) {
         EXPECT_TRUE(has_line(unit, line)) << line;
     }
-    EXPECT_TRUE(std::regex_search(unit, std::regex("\nExecStart=/[^ ]*/bin/tarnel /[^ ]*etc/tarnel/"
-                                                   "%i\\.conf\n")))
+    EXPECT_TRUE(std::regex_search(unit, std::regex("\nExecStart=/[^ ]*/bin/tarnel --require-config "
+                                                   "/[^ ]*etc/tarnel/%i\\.conf\n")))
         << unit;
 }
 

@@ -1,5 +1,7 @@
 // tarnel-nsv check as a program: arguments, exit status, output streams.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -108,14 +110,74 @@ TEST_F(CheckCommandTest, JsonReport) {
 }
 
 TEST_F(CheckCommandTest, UsageErrors) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--frobnicate"}, {"a.conf", "b.conf"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--frobnicate"},
+                                                 {"a.conf", "b.conf"},
+                                                 {"--directory"},
+                                                 {"--station", "news", "other.conf"},
+                                                 {"--station", "../etc/news"}}) {
         SCOPED_TRACE(testing::PrintToString(args));
         EXPECT_EQ(run(args), 2);
         EXPECT_EQ(out_, "");
-        EXPECT_NE(err_.find("tarnel-nsv check [--json] [--strict] [CONFIG]"), std::string::npos)
+        EXPECT_NE(err_.find("tarnel-nsv check [--json] [--strict] --station NAME"),
+                  std::string::npos)
             << err_;
     }
+}
+
+// The station as a service runs it: from its own directory, with a configuration that must load.
+TEST_F(CheckCommandTest, FromAnotherDirectoryAndWithTheConfigurationRequired) {
+    ASSERT_EQ(run_program("/bin/sh", {"-c", "mkdir elsewhere"}, dir_.path(), dir_.file("sh.txt")),
+              0);
+    std::vector<std::string> all{"-c",
+                                 "cd elsewhere && \"$0\" check \"$@\" >../out.txt",
+                                 nsv_tool_path(),
+                                 "--directory",
+                                 dir_.path(),
+                                 "tarnel.conf"};
+    EXPECT_EQ(run_program("/bin/sh", all, dir_.path(), dir_.file("sh.txt")), 0)
+        << read_file(dir_.file("out.txt"));
+    EXPECT_NE(read_file(dir_.file("out.txt")).find("No problems found.\n"), std::string::npos);
+
+    EXPECT_EQ(run({"--directory", dir_.file("nowhere")}), 1);
+    EXPECT_EQ(err_, "tarnel-nsv: cannot enter the directory " + dir_.file("nowhere") +
+                        ": No such file or directory\n");
+
+    // A warning: tarnel would go on with the defaults (whose playlist.plo is missing here).
+    EXPECT_EQ(run({"absent.conf"}), 1) << out_;
+    EXPECT_NE(out_.find("configuration file missing:\n    absent.conf: WARNING: configuaration "
+                        "file could not be loaded, assuming defaults; Configuration file "
+                        "absent.conf (in " +
+                        dir_.path() + "): No such file or directory\n"),
+              std::string::npos)
+        << out_;
+    EXPECT_EQ(run({"--require-config", "absent.conf"}), 1) << out_;
+    EXPECT_NE(out_.find("configuration file required:\n    absent.conf: Configuration file "
+                        "absent.conf (in " +
+                        dir_.path() + "): No such file or directory: the station does not start\n"),
+              std::string::npos)
+        << out_;
+}
+
+// Run as root, check --user checks as that user, so that files the station's user may not read
+// show as the errors they will be.
+TEST_F(CheckCommandTest, AsAnotherUserWhatItMayNotReadShows) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only root can check as another user";
+    }
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir_.file("tarnel.conf").c_str(), 0644), 0);
+    ASSERT_EQ(chmod(dir_.file("list.plo").c_str(), 0644), 0);
+    ASSERT_EQ(chmod(dir_.file("a.nsv").c_str(), 0600), 0);  // root's own
+    EXPECT_EQ(run({"--user", "root"}), 0) << out_;
+    EXPECT_EQ(run({"--user", "nobody"}), 1) << out_ << err_;
+    EXPECT_NE(out_.find("entry cannot be opened:\n    a.nsv: Unable to open a.nsv (Permission "
+                        "denied)"),
+              std::string::npos)
+        << out_;
+    EXPECT_EQ(run({"--user", "no-such-user-for-tarnel"}), 1);
+    EXPECT_EQ(err_,
+              "tarnel-nsv: cannot run as no-such-user-for-tarnel: no user "
+              "no-such-user-for-tarnel\n");
 }
 
 }  // namespace

@@ -233,7 +233,9 @@ const FaultCase kFaults[] = {
     // Warnings: the station plays, but something is probably not what was meant.
     {"configuration missing", [](Station& s) { fs::remove(s.dir.file("tarnel.conf")); },
      Severity::kWarning, "configuration file missing", "tarnel.conf",
-     "WARNING: configuaration file could not be loaded, assuming defaults", 0},
+     "WARNING: configuaration file could not be loaded, assuming defaults; Configuration file "
+     "tarnel.conf (in ",
+     0},
     {"unknown key",
      [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "; note\nBitrat=128\n"); },
      Severity::kWarning, "unknown configuration key", "tarnel.conf",
