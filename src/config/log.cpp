@@ -8,6 +8,7 @@
 #include <iostream>
 #include <utility>
 
+#include "config/printable_text.h"
 #include "config/settings.h"
 #include "config/stdio_file.h"
 #include "config/wall_clock.h"
@@ -90,6 +91,8 @@ void set_log_capture(std::vector<std::string>* lines) {
 }
 
 void nsv_log(std::string message) {
+    // A title or a file name must not start a line of its own, nor send a terminal commands.
+    replace_control_characters(message);
     if (captured_lines != nullptr) {
         captured_lines->push_back(std::move(message));
         return;
@@ -113,7 +116,7 @@ void nsv_log(std::string message) {
     if (logfile != "NULL") {
         // Opened and closed for every line, so a deleted or emptied log file is simply recreated
         // by the next line; the whole line goes out in one write.
-        const StdioFile file = open_file(logfile, "a");
+        const StdioFile file = open_log_file(logfile);
         if (file) {
             const std::string line = stamp + message + "\n";
             std::fwrite(line.data(), 1, line.size(), file.get());
@@ -125,6 +128,7 @@ void display(std::string status) {
     if (!realtime || journal_console || console_discarded) {
         return;
     }
+    replace_control_characters(status);
     const std::string stamp = time_stamp();
     onscreen = false;
     std::ostream& out = console();

@@ -32,7 +32,8 @@ bool stdout_is_discarded();
 std::string time_stamp();
 
 // A time-stamped line to the log file (unless logfile is "NULL") and, with screenlog on, to the
-// console, over whatever status line is on screen (or bare, to the journal).
+// console, over whatever status line is on screen (or bare, to the journal). Control characters
+// in message (see printable_text.h) are replaced, so a line is always one line.
 void nsv_log(std::string message);
 
 // While lines is set, nsv_log appends each message (without time stamp) to it and writes nothing
@@ -41,7 +42,7 @@ void nsv_log(std::string message);
 void set_log_capture(std::vector<std::string>* lines);
 
 // Rewrites the one-line console status display when realtime is on (and the console is not the
-// journal); never touches the log file.
+// journal), with its control characters replaced; never touches the log file.
 void display(std::string status);
 
 // Where console output goes (standard output unless a test redirects it), and a reset of the

@@ -96,6 +96,27 @@ TEST(IcecastSourceRequestTest, CarriesTheCredentialsAndTheStreamDetails) {
               std::string::npos);
 }
 
+TEST(IcecastSourceRequestTest, ControlCharactersInASettingCannotStartAHeaderOfTheirOwn) {
+    const ScopedNetSettings settings;
+    server = "host\x1b.example";
+    streamname = "Radio\x1b[2J";
+    description = "a\tb";
+    genre = "\x7fPop";
+    bitrate = "300\x01";
+    url = "http://x.org/\x1b";
+    const std::string head = icecast_source_request("PUT", "/live\x1b");
+    EXPECT_EQ(head.substr(0, head.find("\r\nAuthorization")),
+              "PUT /live? HTTP/1.1\r\nHost: host?.example:8000");
+    EXPECT_EQ(head.substr(head.find("ice-name")),
+              "ice-name: Radio?[2J\r\n"
+              "ice-description: a?b\r\n"
+              "ice-genre: ?Pop\r\n"
+              "ice-public: 1\r\n"
+              "ice-bitrate: 300?\r\n"
+              "ice-url: http://x.org/?\r\n"
+              "\r\n");
+}
+
 class OpenIcecastSourceTest : public ::testing::Test {
   protected:
     OpenIcecastSourceTest() { mount = "/live"; }
@@ -398,15 +419,26 @@ TEST(LegacySourceTest, TlsCarriesTheLegacyLogInAndTitleUpdateUnchanged) {
               "User-Agent: Mozilla/4.0(compatible; Tarnel v1.0.0/posix)\r\n\r\n");
 }
 
+// A legacy source port reads a password line: one that closes on a line it cannot take fails the
+// handshake, one that waits for the line's end times it out.
 TEST(LegacySourceTest, TlsOnALegacyPortWithoutTlsFailsTheHandshake) {
     const ScopedNetSettings settings;
     const ConsoleCapture console;
     net_timeouts.connect = milliseconds(600);
-    LoopbackServer loopback;
-    port = loopback.port_text();
     tls = true;
-    EXPECT_EQ(failure_of([] { open_source(); }),
-              "TLS: handshake failed; the server may not speak TLS on this port.");
+    SourceScript closes;
+    closes.behaviour = SourceBehaviour::kCloseAtOnce;
+    SourceScript waits;
+    waits.behaviour = SourceBehaviour::kNeverAnswer;
+    const std::vector<std::pair<SourceScript, const char*>> cases = {
+        {closes, "TLS: handshake failed; the server may not speak TLS on this port."},
+        {waits, "TLS: handshake timed out; the server did not complete it in time."},
+    };
+    for (const auto& [script, failure] : cases) {
+        LoopbackServer loopback(script);
+        port = loopback.port_text();
+        EXPECT_EQ(failure_of([] { open_source(); }), failure);
+    }
 }
 
 }  // namespace

@@ -30,6 +30,9 @@ struct HttpScript {
                                    "update successful</message><return>1</return></iceresponse>\n"},
                                   true};
     std::chrono::milliseconds piece_gap{200};
+    // A server that trickles: each answer goes out one byte at a time on the wire (over TLS, the
+    // bytes of its encrypted records), piece_gap apart.
+    bool trickle = false;
 };
 
 struct HttpServerOptions {
