@@ -91,6 +91,22 @@ TlsTransport::TlsTransport(ClientSocket socket, const std::string& host, int por
     socket_.set_deadline(later_deadline);
 }
 
+TlsTransport::~TlsTransport() {
+    // OpenSSL forgets the session of a connection freed without a close_notify sent, since a
+    // fatal alert may have ended it. Most connections here end so (the source connection breaks,
+    // a title update is done once its answer is read), and their sessions are good: only one
+    // that met a TLS protocol failure is forgotten. Nothing is sent.
+    if (ssl_ && SSL_is_init_finished(ssl_.get()) == 1 && !protocol_failed_) {
+        SSL_set_shutdown(ssl_.get(), SSL_get_shutdown(ssl_.get()) | SSL_SENT_SHUTDOWN);
+    }
+}
+
+void TlsTransport::note_failure(int result) const {
+    if (SSL_get_error(ssl_.get(), result) == SSL_ERROR_SSL) {
+        protocol_failed_ = true;
+    }
+}
+
 void TlsTransport::handshake() {
     for (;;) {
         ERR_clear_error();
@@ -152,6 +168,7 @@ void TlsTransport::write_all(const char* data, size_t length) {
         ERR_clear_error();
         const int written = SSL_write(ssl_.get(), data + sent, piece);
         if (written <= 0) {
+            note_failure(written);
             throw SocketException("Could not write to socket.");
         }
         sent += static_cast<size_t>(written);
@@ -169,6 +186,7 @@ std::string TlsTransport::read_some() {
             return std::string(buffer, static_cast<size_t>(received));
         }
         if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
+            note_failure(received);
             throw SocketException("Could not read from socket.");
         }
         fill();
@@ -195,6 +213,7 @@ void TlsTransport::finish_unanswered() {
             continue;  // the server's answer: not looked at
         }
         if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
+            note_failure(received);
             break;  // the server's close_notify, or bytes that are not TLS
         }
         if (!socket_.readable_within(net_timeouts.receive) || !fill_quietly()) {
@@ -247,6 +266,7 @@ bool TlsTransport::readable_within(std::chrono::milliseconds timeout) const {
         ERR_clear_error();
         const int peeked = SSL_peek(ssl_.get(), &byte, 1);
         if (peeked > 0 || SSL_get_error(ssl_.get(), peeked) != SSL_ERROR_WANT_READ) {
+            note_failure(peeked);
             return true;  // data, or a close or failure that the next read reports
         }
         // Records that carry no data (session tickets) are read and the wait goes on.

@@ -27,6 +27,9 @@ class TlsTransport final : public Transport {
     // says what failed.
     TlsTransport(ClientSocket socket, const std::string& host, int port_number,
                  std::shared_ptr<TlsClientContext> context, Clock::time_point handshake_end);
+    ~TlsTransport() override;
+    TlsTransport(const TlsTransport&) = delete;
+    TlsTransport& operator=(const TlsTransport&) = delete;
 
     // Encrypts and sends every byte, in records of at most 16 KiB.
     void write_all(const char* data, size_t length) override;
@@ -54,6 +57,9 @@ class TlsTransport final : public Transport {
     // One receive that is waiting already into TLS, without a word on a failure; false when the
     // peer closed or the receive failed.
     bool fill_quietly() const;
+    // Notes a TLS protocol failure of an SSL call that returned result: its session must not be
+    // resumed.
+    void note_failure(int result) const;
 
     ClientSocket socket_;
     // Both outlive ssl_, which refers to them.
@@ -62,6 +68,7 @@ class TlsTransport final : public Transport {
     std::unique_ptr<SSL, SslFree> ssl_;  // owns both memory buffers below
     BIO* from_peer_ = nullptr;
     BIO* to_peer_ = nullptr;
+    mutable bool protocol_failed_ = false;
 };
 
 }  // namespace tarnel

@@ -211,6 +211,11 @@ TEST_F(OpenIcecastSourceTest, EachRefusalHasItsText) {
          {{{"ICY 401 Service Unavailable\r\n\r\n"}, false}},
          "Malformed reply from the server.",
          1},
+        // Before, what followed the NUL was dropped, and the head waited for its end.
+        {"a NUL in the head",
+         {{{std::string("HTTP/1.1 100 Continue\0\r\n\r\n", 27)}, false}},
+         "Malformed reply from the server.",
+         1},
         {"close", {{{}, true}}, "Could not read from socket.", 1},
         {"close inside the head", {{{"HTTP/1.1 100 Con"}, true}}, "Could not read from socket.", 1},
         {"silence", {{{}, false}}, "Could not read from socket.", 1},
@@ -338,6 +343,48 @@ TEST_F(OpenIcecastSourceTest, SilenceLastsUntilTheReceiveLimit) {
     EXPECT_GE(Clock::now() - begin, milliseconds(650));
 }
 
+// The whole reply head must come within the receive limit: a server that sends it a byte at a
+// time held the connection attempt (with no signal carried out and no status written) for up to
+// 16 KiB times the limit. Over TLS the bytes of one record trickle in.
+TEST_F(OpenIcecastSourceTest, AReplyHeadThatTricklesIsGivenUpAtTheReceiveLimit) {
+    net_timeouts.receive = milliseconds(600);
+    const TestPki pki;
+    tls_ca_file = pki.ca_file();
+    for (const bool use_tls : {false, true}) {
+        SCOPED_TRACE(use_tls ? "TLS" : "plain");
+        HttpScript trickle;
+        trickle.source_answers = {
+            {{"HTTP/1.1 100 Continue\r\nServer: Icecast 2.5.0\r\nConnection: Close\r\n\r\n"},
+             false}};
+        trickle.trickle = true;
+        trickle.piece_gap = milliseconds(40);  // the head would take 2.7 s or more
+        start(trickle, use_tls ? tls_server_options(pki.loopback_server()) : HttpServerOptions{});
+        tls = use_tls;
+        const auto begin = Clock::now();
+        EXPECT_EQ(open_failure(), "Could not read from socket.");
+        const auto waited = Clock::now() - begin;
+        EXPECT_GE(waited, milliseconds(550));
+        EXPECT_LT(waited, milliseconds(2000));
+    }
+}
+
+// A NUL byte makes the reply malformed as soon as it comes, over either transport.
+TEST_F(OpenIcecastSourceTest, ANulInTheReplyIsMalformedAtOnce) {
+    net_timeouts.receive = milliseconds(3000);
+    const TestPki pki;
+    tls_ca_file = pki.ca_file();
+    for (const bool use_tls : {false, true}) {
+        SCOPED_TRACE(use_tls ? "TLS" : "plain");
+        HttpScript script;
+        script.source_answers = {{{std::string("HTTP/1.1 100\0 Continue\r\n\r\n", 26)}, false}};
+        start(script, use_tls ? tls_server_options(pki.loopback_server()) : HttpServerOptions{});
+        tls = use_tls;
+        const auto begin = Clock::now();
+        EXPECT_EQ(open_failure(), "Malformed reply from the server.");
+        EXPECT_LT(Clock::now() - begin, milliseconds(1500));
+    }
+}
+
 TEST_F(OpenIcecastSourceTest, TlsCarriesTheSameRequestAndStream) {
     const TestPki pki;
     const HttpServerOptions options = tls_server_options(pki.loopback_server());
@@ -417,6 +464,29 @@ TEST(LegacySourceTest, TlsCarriesTheLegacyLogInAndTitleUpdateUnchanged) {
     EXPECT_EQ(tls_server.exchanges()[1].head,
               "GET /admin.cgi?pass=swapthis&mode=updinfo&song=A%20Song&url= HTTP/1.0\r\n"
               "User-Agent: Mozilla/4.0(compatible; Tarnel v1.0.0/posix)\r\n\r\n");
+}
+
+// The legacy log-in reply is one receive, but over TLS one receive takes a whole record: the
+// record must come within the receive limit however its bytes trickle in.
+TEST(LegacySourceTest, ALogInReplyThatTricklesOverTlsIsGivenUpAtTheReceiveLimit) {
+    const ScopedNetSettings settings;
+    const ConsoleCapture console;
+    net_timeouts.early_reply = milliseconds(200);
+    net_timeouts.receive = milliseconds(600);
+    const TestPki pki;
+    HttpScript script;  // answers once it has the header block
+    script.source_answers = {{{"OK2\r\nicy-caps:11\r\n\r\n"}, false}};
+    script.trickle = true;
+    script.piece_gap = milliseconds(40);  // the record would take 1.7 s or more
+    const HttpLoopbackServer tls_server(script, tls_server_options(pki.loopback_server()));
+    tls = true;
+    tls_ca_file = pki.ca_file();
+    port = std::to_string(tls_server.port() - 1);  // the source goes to port + 1
+    const auto begin = Clock::now();
+    EXPECT_EQ(failure_of([] { open_source(); }), "Could not read from socket.");
+    const auto waited = Clock::now() - begin;
+    EXPECT_GE(waited, milliseconds(750));  // the early wait and the receive limit
+    EXPECT_LT(waited, milliseconds(1600));
 }
 
 // A legacy source port reads a password line: one that closes on a line it cannot take fails the

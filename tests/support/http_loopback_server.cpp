@@ -181,6 +181,9 @@ HttpLoopbackServer::HttpLoopbackServer(HttpScript script, HttpServerOptions opti
                                         SSL_FILETYPE_PEM) != 1) {
             throw std::runtime_error("cannot set up the test TLS server");
         }
+        if (options.tls12_only) {
+            SSL_CTX_set_max_proto_version(tls_->context.get(), TLS1_2_VERSION);
+        }
     }
     listener_ = listen_loopback(options.ipv6, options.receive_buffer, port_);
     listener_thread_ = std::thread([this] { run_listener(); });

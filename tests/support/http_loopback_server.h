@@ -46,6 +46,9 @@ struct HttpServerOptions {
     // tickets): the connection is reset and the request lost.
     std::chrono::milliseconds read_delay{0};
     int receive_buffer = 0;
+    // A server that speaks TLS 1.2 at most (its sessions are resumed by session id or ticket,
+    // rather than by TLS 1.3's tickets).
+    bool tls12_only = false;
 };
 
 // Options for a TLS server that presents this certificate.
