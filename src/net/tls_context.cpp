@@ -1,17 +1,15 @@
 #include "net/tls_context.h"
 
-#include <dirent.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <tuple>
 #include <utility>
 
 #include "net/socket_exception.h"
 #include "net/tls_messages.h"
+#include "net/tls_trust.h"
 
 namespace tarnel {
 
@@ -20,80 +18,6 @@ namespace {
 // Peers whose sessions are kept: the source port, the base port, and a few more after changes of
 // Server= or Port=; beyond it one is forgotten for each new one.
 constexpr size_t kMostKeptSessions = 8;
-
-struct DirectoryClose {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-
-bool is_hex_digit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
-// A name that OpenSSL's hashed directory lookup reads: eight hex digits of the subject's hash, a
-// dot and a sequence number ("5ad8a5d6.0").
-bool is_hashed_name(const char* name) {
-    constexpr size_t kHashDigits = 8;
-    const size_t length = std::strlen(name);
-    if (length < kHashDigits + 2 || name[kHashDigits] != '.') {
-        return false;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        const bool digit = name[i] >= '0' && name[i] <= '9';
-        if (i < kHashDigits ? !is_hex_digit(name[i]) : (i > kHashDigits && !digit)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Whether one of directories (separated by ':', as SSL_CERT_DIR writes them) holds a hashed
-// certificate name.
-bool holds_hashed_certificates(const std::string& directories) {
-    size_t start = 0;
-    for (;;) {
-        const size_t end = std::min(directories.find(':', start), directories.size());
-        const std::string directory = directories.substr(start, end - start);
-        const std::unique_ptr<DIR, DirectoryClose> listing(opendir(directory.c_str()));
-        for (const dirent* entry = listing ? readdir(listing.get()) : nullptr; entry != nullptr;
-             entry = readdir(listing.get())) {
-            if (is_hashed_name(entry->d_name)) {
-                return true;
-            }
-        }
-        if (end == directories.size()) {
-            return false;
-        }
-        start = end + 1;
-    }
-}
-
-// The system's trust store, as OpenSSL's default paths name it (SSL_CERT_DIR and SSL_CERT_FILE
-// override them), with the directory looked up on demand. A bundle that cannot be read leaves
-// the store with what the directory gives, as OpenSSL's default paths do.
-bool trust_system_store(X509_STORE* store) {
-    const char* directory_setting = std::getenv(X509_get_default_cert_dir_env());
-    const char* file_setting = std::getenv(X509_get_default_cert_file_env());
-    const std::string directories =
-        directory_setting != nullptr ? directory_setting : X509_get_default_cert_dir();
-    const bool hashed = holds_hashed_certificates(directories);
-    if (hashed) {
-        X509_LOOKUP* const lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
-        if (lookup == nullptr ||
-            X509_LOOKUP_add_dir(lookup, directories.c_str(), X509_FILETYPE_PEM) != 1) {
-            return false;
-        }
-    }
-    if (file_setting != nullptr || !hashed) {
-        X509_LOOKUP* const lookup = X509_STORE_add_lookup(store, X509_LOOKUP_file());
-        if (lookup == nullptr) {
-            return false;
-        }
-        const char* file = file_setting != nullptr ? file_setting : X509_get_default_cert_file();
-        X509_LOOKUP_load_file(lookup, file, X509_FILETYPE_PEM);
-        ERR_clear_error();
-    }
-    return true;
-}
 
 // What tells a replaced TLSCAFile from the one a context was made from.
 struct FileIdentity {
@@ -151,7 +75,7 @@ TlsClientContext::TlsClientContext(const std::string& ca_file) {
     SSL_CTX_set_options(context_.get(), SSL_OP_NO_RENEGOTIATION);
     const bool trusted =
         ca_file.empty()
-            ? trust_system_store(SSL_CTX_get_cert_store(context_.get()))
+            ? trust_system_store(SSL_CTX_get_cert_store(context_.get()), bundle_index_)
             : SSL_CTX_load_verify_locations(context_.get(), ca_file.c_str(), nullptr) == 1;
     ERR_clear_error();
     if (!trusted) {

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "net/tls_trust.h"
+
 namespace tarnel {
 
 // The TLS client context that every connection of the process shares: the source connection and
@@ -14,11 +16,11 @@ namespace tarnel {
 // (the system's bundle is about 140 certificates, parsed whole), so it is done once, and again
 // only when TLSCAFile= names another file or its file was replaced.
 //
-// Trust: the certificates of TLSCAFile=, or the system's store. Of the system's store, the hashed
-// certificate directory (SSL_CERT_DIR, else OpenSSL's default) is looked up on demand, for the
-// issuers a server's chain names; the bundle file is parsed whole only when SSL_CERT_FILE names
-// one or the directory holds no hashed certificate. Verification is the same for every
-// connection: the chain, the host name, TLS 1.2 or later, no renegotiation.
+// Trust: the certificates of TLSCAFile=, or the system's store (see trust_system_store): its hashed
+// certificate directory is looked up on demand, for the issuers a server's chain names, and a
+// bundle file is read once into an index of which only the certificates a chain names are
+// decoded. Verification is the same for every connection: the chain, the host name, TLS 1.2 or
+// later, no renegotiation.
 //
 // Sessions: each session a server hands out (a TLS 1.3 ticket, or a TLS 1.2 session) is kept for
 // its host and port, and the next connection there offers it, so a title update resumes the
@@ -60,6 +62,9 @@ class TlsClientContext {
     static int on_new_session(SSL* ssl, SSL_SESSION* session);
     void keep(const std::string& peer, Session session);
 
+    // The index of the system's bundle, when the trust uses one: the context's store looks it
+    // up, so it goes after the context.
+    std::unique_ptr<BundleIndex> bundle_index_;
     std::unique_ptr<SSL_CTX, ContextFree> context_;
     mutable std::mutex sessions_mutex_;
     std::map<std::string, Session> sessions_;
