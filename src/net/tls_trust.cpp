@@ -121,23 +121,34 @@ BundleIndex::BundleIndex(const std::string& path) {
 }
 
 bool BundleIndex::find(X509_STORE* store, const X509_NAME* name, X509_OBJECT* ret) const {
-    bool found = false;
+    bool added = false;
     const auto [first, last] = by_subject_hash_.equal_range(subject_hash(name));
     for (auto entry = first; entry != last; ++entry) {
         const auto* der = reinterpret_cast<const unsigned char*>(entry->second.data());
         const std::unique_ptr<X509, X509Free> certificate(
             d2i_X509_AUX(nullptr, &der, static_cast<long>(entry->second.size())));
-        if (!certificate || X509_NAME_cmp(X509_get_subject_name(certificate.get()), name) != 0) {
-            continue;
-        }
-        // Kept by the store from now on, so later chains find it there (one already there is no
-        // failure).
-        X509_STORE_add_cert(store, certificate.get());
-        if (!found) {
-            found = X509_OBJECT_set1_X509(ret, certificate.get()) == 1;
+        if (certificate && X509_NAME_cmp(X509_get_subject_name(certificate.get()), name) == 0) {
+            // Kept by the store from now on, so later chains find it there (one that is there
+            // already is no failure, and stays).
+            X509_STORE_add_cert(store, certificate.get());
+            added = true;
         }
     }
     ERR_clear_error();
+    if (!added) {
+        return false;
+    }
+    // As OpenSSL's own lookups do, ret borrows the store's certificate: the caller takes a
+    // reference of its own.
+    X509_STORE_lock(store);
+    X509_OBJECT* const kept = X509_OBJECT_retrieve_by_subject(
+        X509_STORE_get0_objects(store), X509_LU_X509, const_cast<X509_NAME*>(name));
+    X509* const certificate = kept == nullptr ? nullptr : X509_OBJECT_get0_X509(kept);
+    const bool found = certificate != nullptr && X509_OBJECT_set1_X509(ret, certificate) == 1;
+    if (found) {
+        X509_free(certificate);  // the reference that set1 took
+    }
+    X509_STORE_unlock(store);
     return found;
 }
 

@@ -22,8 +22,8 @@ class BundleIndex {
 
     size_t size() const { return by_subject_hash_.size(); }
 
-    // Adds to store every certificate whose subject is name, and sets ret to the first; false
-    // when there is none.
+    // Adds to store every certificate whose subject is name, and sets ret to the store's (a
+    // borrowed pointer, as OpenSSL's lookups return it); false when there is none.
     bool find(X509_STORE* store, const X509_NAME* name, X509_OBJECT* ret) const;
 
   private:

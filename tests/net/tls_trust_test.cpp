@@ -51,6 +51,7 @@ TEST(BundleIndexTest, DecodesOnlyTheCertificateAChainAsksFor) {
     const auto wanted = read_certificate(other.ca_file());
     const std::unique_ptr<X509_OBJECT, ObjectFree> found(X509_OBJECT_new());
     ASSERT_TRUE(index.find(store.get(), X509_get_subject_name(wanted.get()), found.get()));
+    X509_OBJECT_up_ref_count(found.get());  // ret borrows the store's: the caller takes its own
     EXPECT_EQ(X509_cmp(X509_OBJECT_get0_X509(found.get()), wanted.get()), 0);
     EXPECT_EQ(objects_in(store.get()), 1);  // that one, and not the other
 
