@@ -248,6 +248,7 @@ std::string TlsTransport::read_available() {
             continue;
         }
         if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
+            note_failure(received);
             closed = true;  // the server's close_notify, or a broken record
         }
         break;
