@@ -10,6 +10,7 @@
 #include <iostream>
 #include <utility>
 
+#include "config/printable_text.h"
 #include "config/settings.h"
 #include "config/stdio_file.h"
 #include "config/wall_clock.h"
@@ -64,9 +65,9 @@ void echo(const std::string& stamp, const std::string& message) {
 std::string append_to_log_file(const std::string& line) {
     // Opened and closed for every line, so a deleted or emptied log file is simply recreated by
     // the next line; the whole line goes out in one write.
-    const StdioFile file = open_file(logfile, "a");
+    const StdioFile file = open_log_file(logfile);
     if (!file) {
-        return std::strerror(errno);
+        return open_failure_text(errno);
     }
     if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size() ||
         std::fflush(file.get()) != 0) {
@@ -83,7 +84,9 @@ void report_log_file(const std::string& stamp, const std::string& failure) {
         failing_log_file.clear();
     } else if (failing_log_file != logfile) {
         failing_log_file = logfile;
-        echo(stamp, "Warning: could not write the log file " + logfile + ": " + failure);
+        std::string warning = "Warning: could not write the log file " + logfile + ": " + failure;
+        replace_control_characters(warning);
+        echo(stamp, warning);
     }
 }
 
@@ -148,6 +151,8 @@ void set_log_copy(std::vector<std::string>* lines) {
 }
 
 void nsv_log(std::string message) {
+    // A title or a file name must not start a line of its own, nor send a terminal commands.
+    replace_control_characters(message);
     if (captured_lines != nullptr) {
         captured_lines->push_back(std::move(message));
         return;
@@ -168,6 +173,7 @@ void display(std::string status) {
     if (!realtime || journal_console || console_discarded) {
         return;
     }
+    replace_control_characters(status);
     const std::string stamp = time_stamp();
     onscreen = false;
     std::ostream& out = console();

@@ -32,8 +32,9 @@ bool stdout_is_discarded();
 std::string time_stamp();
 
 // A time-stamped line to the log file (unless logfile is "NULL") and, with screenlog on, to the
-// console, over whatever status line is on screen (or bare, to the journal). A log file that cannot
-// be written is reported once on the console ("Warning: could not write the log file PATH:
+// console, over whatever status line is on screen (or bare, to the journal). Control characters
+// in message (see printable_text.h) are replaced, so a line is always one line. A log file that
+// cannot be written is reported once on the console ("Warning: could not write the log file PATH:
 // REASON"), and again only after a line has reached it or the path has changed.
 void nsv_log(std::string message);
 
@@ -47,7 +48,7 @@ void set_log_capture(std::vector<std::string>* lines);
 void set_log_copy(std::vector<std::string>* lines);
 
 // Rewrites the one-line console status display when realtime is on (and the console is not the
-// journal); never touches the log file.
+// journal), with its control characters replaced; never touches the log file.
 void display(std::string status);
 
 // Where console output goes (standard output unless a test redirects it), and a reset of the

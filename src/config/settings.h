@@ -5,7 +5,7 @@
 namespace tarnel {
 
 // Operator settings, process-wide. Numbers stay as the decimal text from the configuration file
-// and are converted (as by atoi) where they are used.
+// and are converted where they are used (the port by base_port_number(), the others as by atoi).
 extern std::string server;
 extern std::string port;
 extern std::string password;

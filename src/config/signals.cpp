@@ -103,7 +103,7 @@ void sleep_until_signal(std::chrono::nanoseconds duration) {
 void carry_out_signals() {
     if (take(hup_pending)) {
         if (logfile != "NULL") {
-            const StdioFile emptied = open_file(logfile, "w");
+            const StdioFile emptied = open_log_file(logfile, true);
         }
         nsv_log("SIGHUP recieved; flushing log files!");
     }

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "config/log.h"
+#include "config/printable_text.h"
 #include "config/settings.h"
 #include "config/signals.h"
 #include "config/strformat.h"
@@ -43,6 +44,16 @@ constexpr const char* kNothingPlayableNotice =
     "Nothing in the playlist could be played; Tarnel tries again every second, and logs only "
     "what changes until something plays";
 
+// Cuts a title or URL of the file's header that is too long, and says so.
+void cap_header_value(std::string& value, const char* what, const std::string& name) {
+    if (const std::optional<std::string> cut = cut_header_value(value)) {
+        nsv_log(
+            strformat("Warning: the %s of %s is %zu bytes long; only its first %zu bytes are used",
+                      what, name.c_str(), value.size(), cut->size()));
+        value = *cut;
+    }
+}
+
 void choose_title(DriverState& state, NSVReader& reader, const std::string& name) {
     std::string metadata;
     if (!reader.GetHeader(&metadata)) {
@@ -54,6 +65,8 @@ void choose_title(DriverState& state, NSVReader& reader, const std::string& name
     nsv_log("file has headers, they were skipped");
     state.file_title = metadata_value(metadata, "TITLE=").value_or(name);
     state.file_url = metadata_value(metadata, "URL=").value_or("");
+    cap_header_value(state.file_title, "title", name);
+    cap_header_value(state.file_url, "URL", name);
 }
 
 // A second went out: the stream is alive, also when sending runs behind the clock and no wait
@@ -89,6 +102,13 @@ double seconds_since(const timespec& now, std::time_t tick) {
 std::string base_name(const std::string& entry) {
     const size_t slash = entry.rfind('/');
     return slash == std::string::npos ? entry : entry.substr(slash + 1);
+}
+
+std::optional<std::string> cut_header_value(const std::string& value) {
+    if (value.size() <= kMaxTitleBytes) {
+        return std::nullopt;
+    }
+    return std::string(cut_at_character(value, kMaxTitleBytes));
 }
 
 std::optional<std::string> metadata_value(const std::string& metadata, const std::string& key) {

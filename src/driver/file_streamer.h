@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -20,6 +21,15 @@ std::string base_name(const std::string& entry);
 // after the key and ends at the next occurrence of that delimiter, or at the end of the text.
 // Nothing when the key is missing or nothing follows it.
 std::optional<std::string> metadata_value(const std::string& metadata, const std::string& key);
+
+// The most bytes of a title or URL taken from a file's header. The header allows 4 GB; the title
+// goes to the log, the console, the status file (rewritten every second) and the server, where
+// 1 KiB is plenty.
+constexpr size_t kMaxTitleBytes = 1024;
+
+// A header value cut to at most kMaxTitleBytes at a UTF-8 character boundary; nothing when it is
+// no longer than that.
+std::optional<std::string> cut_header_value(const std::string& value);
 
 // What streaming keeps across files and connections, so that neither a second nor a file change
 // allocates or clears memory: the reader (its ring) and the buffer a second is sent from. The

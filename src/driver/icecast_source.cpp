@@ -1,8 +1,8 @@
 #include "driver/icecast_source.h"
 
-#include <cstdlib>
-
 #include "config/log.h"
+#include "config/port_number.h"
+#include "config/printable_text.h"
 #include "config/settings.h"
 #include "driver/source_connection.h"
 #include "net/http_client.h"
@@ -11,20 +11,24 @@
 namespace tarnel {
 
 std::string icecast_source_request(const std::string& method, const std::string& mount_name) {
-    const int base_port = std::atoi(port.c_str());
-    std::string head = method + " " + mount_name + (method == "PUT" ? " HTTP/1.1" : " HTTP/1.0") +
+    const int base_port = base_port_number();
+    // Settings go into the head as they are, apart from control characters, which would end the
+    // line and start a header of their own.
+    std::string head = method + " " + printable_text(mount_name) +
+                       (method == "PUT" ? " HTTP/1.1" : " HTTP/1.0") +
                        "\r\nHost: " + host_header(server, base_port) +
                        "\r\nAuthorization: " + basic_credentials(user, password) +
                        "\r\nUser-Agent: " + http_user_agent() + "\r\nContent-Type: video/nsv\r\n";
     if (method == "PUT") {
         head += "Expect: 100-continue\r\n";
     }
-    head += "ice-name: " + streamname + "\r\n";
+    head += "ice-name: " + printable_text(streamname) + "\r\n";
     if (!description.empty()) {
-        head += "ice-description: " + description + "\r\n";
+        head += "ice-description: " + printable_text(description) + "\r\n";
     }
-    head += "ice-genre: " + genre + "\r\nice-public: " + ispublic + "\r\nice-bitrate: " + bitrate +
-            "\r\nice-url: " + url + "\r\n\r\n";
+    head += "ice-genre: " + printable_text(genre) + "\r\nice-public: " + ispublic +
+            "\r\nice-bitrate: " + printable_text(bitrate) + "\r\nice-url: " + printable_text(url) +
+            "\r\n\r\n";
     return head;
 }
 
@@ -63,8 +67,7 @@ namespace {
 // One source request on a new connection; the connection when it was accepted, none when the
 // server does not know the method.
 std::unique_ptr<Transport> request_source(const ServerRoute& route, const std::string& method) {
-    std::unique_ptr<Transport> connection =
-        open_transport(server, std::atoi(port.c_str()), route.tls);
+    std::unique_ptr<Transport> connection = open_transport(server, base_port_number(), route.tls);
     connection->write_text(icecast_source_request(method, route.mount));
     if (judge_source_reply(read_http_reply(*connection)) == SourceAnswer::kMethodUnknown) {
         return nullptr;

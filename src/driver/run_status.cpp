@@ -110,7 +110,7 @@ void publish_status(const RunStatus& status) {
     if (service_notify_enabled()) {
         std::string summary = status_summary(status);
         if (summary != published.summary) {
-            notify_service("STATUS=" + summary);
+            notify_status(summary);
             published.summary = std::move(summary);
         }
     }

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 
+#include "config/printable_text.h"
+
 namespace tarnel {
 
 namespace {
@@ -119,6 +121,10 @@ bool service_notify_enabled() {
 
 void notify_service(const std::string& message) {
     notifier().send(message);
+}
+
+void notify_status(const std::string& text) {
+    notifier().send("STATUS=" + printable_text(text));
 }
 
 void notify_watchdog() {

@@ -12,8 +12,12 @@ namespace tarnel {
 // Whether NOTIFY_SOCKET names a socket that messages go to.
 bool service_notify_enabled();
 
-// Sends message (for example "READY=1" or "STATUS=...").
+// Sends message (for example "READY=1").
 void notify_service(const std::string& message);
+
+// Sends "STATUS=" + text, its control characters replaced: a line feed in a title would start a
+// field of its own (WATCHDOG=trigger, STOPPING=1) that the manager obeys.
+void notify_status(const std::string& text);
 
 // Sends "WATCHDOG=1" when the manager asked for keep-alive pings (WATCHDOG_USEC is set, and
 // WATCHDOG_PID, if set, is this process): at most twice a second, and at least twice per

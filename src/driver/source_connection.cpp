@@ -1,9 +1,11 @@
 #include "driver/source_connection.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <thread>
 
 #include "config/log.h"
+#include "config/port_number.h"
+#include "config/printable_text.h"
 #include "config/settings.h"
 #include "driver/icecast_source.h"
 #include "net/http_reply.h"
@@ -21,7 +23,15 @@ void send_lines(Transport& connection, const std::vector<std::string>& lines) {
 }
 
 void check_reply(Transport& connection) {
-    if (!login_accepted(connection.read_some())) {
+    // One receive, within the receive limit as a whole: over TLS it may take several records.
+    std::string reply;
+    {
+        const StepDeadline whole_reply(connection, net_timeouts.receive);
+        reply = connection.read_some();
+    }
+    // The legacy reply is read as a C string: what follows a NUL byte is not looked at.
+    reply.resize(std::min(reply.size(), reply.find('\0')));
+    if (!login_accepted(reply)) {
         throw SocketException("Invalid Password");
     }
 }
@@ -50,19 +60,25 @@ void SourceConnection::take_server_reply() {
 }
 
 int source_port() {
-    return std::atoi(port.c_str()) + 1;
+    const int base = base_port_number();
+    return base == 0 ? 0 : base + 1;
 }
 
 std::vector<std::string> source_header_lines() {
+    // Settings go out as they are, apart from control characters, which would end the line and
+    // start a header of their own.
+    const auto line = [](const char* name, const std::string& value) {
+        return name + printable_text(value) + "\r\n";
+    };
     std::vector<std::string> lines = {"content-type:video/nsv\r\n", "icy-metadata:1\r\n",
-                                      "icy-name:" + streamname + "\r\n"};
+                                      line("icy-name:", streamname)};
     if (!description.empty()) {
-        lines.push_back("icy-description:" + description + "\r\n");
+        lines.push_back(line("icy-description:", description));
     }
-    lines.insert(lines.end(), {"icy-genre:" + genre + "\r\n", "icy-pub:" + ispublic + "\r\n",
-                               "icy-br:" + bitrate + "\r\n", "icy-url:" + url + "\r\n",
-                               "icy-irc:" + irc + "\r\n", "icy-icq:" + icq + "\r\n",
-                               "icy-aim:" + aim + "\r\n", "icy-reset:1\r\n\r\n"});
+    lines.insert(lines.end(),
+                 {line("icy-genre:", genre), line("icy-pub:", ispublic), line("icy-br:", bitrate),
+                  line("icy-url:", url), line("icy-irc:", irc), line("icy-icq:", icq),
+                  line("icy-aim:", aim), "icy-reset:1\r\n\r\n"});
     return lines;
 }
 

@@ -52,7 +52,8 @@ class SourceConnection {
     std::string reply_;  // an Icecast reply head received so far
 };
 
-// The port of the source connection: the configured base port (as by atoi) plus one.
+// The port of the source connection: the configured base port plus one, or 0 (refused by every
+// connection) when Port= names no port.
 int source_port();
 
 // The header block that announces the stream, one element per line and per send; the last

@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "config/log.h"
+#include "config/port_number.h"
+#include "config/printable_text.h"
 #include "config/settings.h"
 #include "config/stdio_file.h"
 
@@ -30,8 +32,14 @@ nlohmann::ordered_json utc_time(const std::optional<std::time_t>& time) {
     return std::string(buffer, written);
 }
 
-nlohmann::ordered_json text_or_null(const std::string& text) {
-    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+// Text from a file or a setting, as a reader that prints the field (jq -r .title) gets it: without
+// control characters.
+nlohmann::ordered_json text(const std::string& value) {
+    return printable_text(value);
+}
+
+nlohmann::ordered_json text_or_null(const std::string& value) {
+    return value.empty() ? nlohmann::ordered_json(nullptr) : text(value);
 }
 
 nlohmann::ordered_json delay_json(const DelayHistogram& histogram) {
@@ -51,14 +59,14 @@ std::string status_json(const RunStatus& status, std::time_t now) {
     json["pid"] = static_cast<long>(getpid());
     json["state"] = state_name(status.state);
     json["server"] = text_or_null(status.server);
-    json["port"] = status.port.empty() ? nlohmann::ordered_json(nullptr)
-                                       : nlohmann::ordered_json(std::atoi(status.port.c_str()));
-    json["mount"] =
-        status.mount ? nlohmann::ordered_json(*status.mount) : nlohmann::ordered_json(nullptr);
+    // The number as the log writes it (a port out of range too), or null when Port= is no number.
+    const std::optional<long long> port_value = decimal_number(status.port);
+    json["port"] =
+        port_value ? nlohmann::ordered_json(*port_value) : nlohmann::ordered_json(nullptr);
+    json["mount"] = status.mount ? text(*status.mount) : nlohmann::ordered_json(nullptr);
     json["connected_since"] = utc_time(status.connected_since);
     json["entry"] = text_or_null(status.entry);
-    json["title"] = status.entry.empty() ? nlohmann::ordered_json(nullptr)
-                                         : nlohmann::ordered_json(status.title);
+    json["title"] = status.entry.empty() ? nlohmann::ordered_json(nullptr) : text(status.title);
     json["second"] = status.second;
     json["bytes_sent"] = status.bytes_sent;
     json["seconds_sent"] = status.seconds_sent;
@@ -72,10 +80,10 @@ std::string status_json(const RunStatus& status, std::time_t now) {
 
 std::string replace_file(const std::string& path, const std::string& text,
                          std::optional<mode_t> mode) {
-    const std::string temporary = path + ".tmp";
+    std::string temporary;
     std::string failure;
     {
-        const StdioFile file = open_file(temporary, "w");
+        const StdioFile file = create_unique_file(path + ".tmp.", temporary);
         if (!file) {
             return std::strerror(errno);
         }

@@ -14,14 +14,17 @@ namespace tarnel {
 // server, the entry, the counters, the histogram of how late each second's first byte left after
 // its tick ("first_byte_delay": the bounds "le_seconds", the cumulative "counts", "count" and
 // "sum_seconds"), the last error and the time of this update (now). Times are
-// UTC in ISO 8601 ("2024-05-01T12:00:00Z"); values not known yet are null. Bytes of a title that
-// are not UTF-8 are replaced by U+FFFD, so the text is always valid JSON.
+// UTC in ISO 8601 ("2024-05-01T12:00:00Z"); values not known yet are null. Control characters in
+// the texts are replaced (printable_text), and bytes of a title that are not UTF-8 by U+FFFD, so
+// the text is always valid JSON.
 std::string status_json(const RunStatus& status, std::time_t now);
 
 // Replaces the file at path with text so that a reader sees either the old or the new file, never
-// a part: the text goes to path + ".tmp", which is then renamed over path. With a mode, the file
-// gets those permissions whatever the process's umask. Returns an empty string, or the reason it
-// failed (the temporary file is then removed).
+// a part: the text goes to a new file in the same directory, path + ".tmp." + six random
+// characters (never a name that exists, so a link planted there by another user is not
+// followed), which is then renamed over path. With a mode, the file gets those permissions
+// whatever the process's umask. Returns an empty string, or the reason it failed (the temporary
+// file is then removed).
 std::string replace_file(const std::string& path, const std::string& text,
                          std::optional<mode_t> mode = std::nullopt);
 

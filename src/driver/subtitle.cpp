@@ -118,7 +118,7 @@ SubtitleOffer compose_subtitle(DriverState& state, double framerate, std::time_t
     SubtitleOffer offer = default_offer(framerate);
     switch (subtitle_mode) {
         case kSubtitleScript: {
-            const StdioFile file = open_file(kScriptFile, "r");
+            const StdioFile file = open_regular_file(kScriptFile);
             if (file) {
                 parse_subtitle_script(read_script(file.get()), offer, subtitle);
             }

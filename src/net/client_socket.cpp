@@ -51,9 +51,9 @@ bool ClientSocket::swrite(const char* data, size_t length) const {
 }
 
 std::string ClientSocket::read_some() {
-    std::string text;
-    *this >> text;
-    return text;
+    char buffer[kMaxReceive];
+    const int received = sread(buffer, sizeof buffer);
+    return std::string(buffer, static_cast<size_t>(received));
 }
 
 std::string ClientSocket::read_available() {

@@ -45,17 +45,19 @@ class ClientSocket : private Socket, public Transport {
         return Socket::readable_within(timeout);
     }
 
-    // The Transport: swrite, and one operator>>.
+    // The Transport: swrite, and one sread of at most 500 bytes, every byte of it.
     void write_all(const char* data, size_t length) override { swrite(data, length); }
     std::string read_some() override;
     int wait_descriptor() const override { return Socket::descriptor(); }
     std::string read_available() override;
 
+    void set_deadline(Clock::time_point deadline) override { Socket::set_deadline(deadline); }
+    Clock::time_point deadline() const override { return Socket::deadline(); }
+
     // For a layer that runs its own protocol over this connection (TLS): the descriptor stays
     // owned here, and the deadline bounds every later wait.
-    using Socket::deadline;
     using Socket::descriptor;
-    using Socket::set_deadline;
+    using Socket::receive_timed_out;
 };
 
 }  // namespace tarnel

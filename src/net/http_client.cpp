@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "config/printable_text.h"
 #include "config/settings.h"
+#include "net/net_timeouts.h"
 
 namespace tarnel {
 
@@ -21,7 +23,7 @@ std::string basic_credentials(const std::string& name, const std::string& secret
 
 std::string host_header(const std::string& host, int port_number) {
     const bool ipv6 = host.find(':') != std::string::npos && host.front() != '[';
-    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port_number);
+    return printable_text(ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port_number);
 }
 
 std::string http_user_agent() {
@@ -29,6 +31,7 @@ std::string http_user_agent() {
 }
 
 HttpReply read_http_reply(Transport& connection) {
+    const StepDeadline whole_head(connection, net_timeouts.receive);
     std::string head;
     for (;;) {
         head += connection.read_some();

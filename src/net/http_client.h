@@ -18,8 +18,10 @@ std::string host_header(const std::string& host, int port_number);
 // The User-Agent of these requests: the program's name, version and platform.
 std::string http_user_agent();
 
-// Receives until the reply's head is complete or cannot be one (see parse_http_reply); a close
-// or a receive that times out throws "Could not read from socket.".
+// Receives until the reply's head is complete or cannot be one (see parse_http_reply). The whole
+// head must come within net_timeouts.receive (and the connection's deadline), however its bytes
+// trickle in; a close, or a head that is not complete in time, throws "Could not read from
+// socket.".
 HttpReply read_http_reply(Transport& connection);
 
 }  // namespace tarnel

@@ -219,7 +219,9 @@ bool Socket::bsend(const char* data, size_t length) const {
 
 ssize_t Socket::receive_some(char* buffer, size_t length, int flags) const {
     for (;;) {
+        receive_timed_out_ = false;
         if (!readable_within(net_timeouts.receive)) {
+            receive_timed_out_ = errno == ETIMEDOUT;
             errno = ETIMEDOUT;
             return -1;
         }

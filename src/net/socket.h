@@ -74,6 +74,9 @@ class Socket {
     // An overall end for every later wait on this socket.
     void set_deadline(Clock::time_point deadline) { deadline_ = deadline; }
     Clock::time_point deadline() const { return deadline_; }
+    // Whether the last receive failed because nothing came in time (its limit or the deadline),
+    // rather than by a close or an error.
+    bool receive_timed_out() const { return receive_timed_out_; }
 
     // The descriptor, for a layer (TLS) that runs its own protocol over the connection; the
     // object stays its owner.
@@ -93,6 +96,7 @@ class Socket {
     int descriptor_ = -1;
     sockaddr_storage address_{};
     Clock::time_point deadline_ = Clock::time_point::max();
+    mutable bool receive_timed_out_ = false;
 };
 
 }  // namespace tarnel

@@ -1,8 +1,7 @@
 #include "net/title_update.h"
 
-#include <cstdlib>
-
 #include "config/log.h"
+#include "config/port_number.h"
 #include "config/settings.h"
 #include "net/http_client.h"
 #include "net/net_timeouts.h"
@@ -89,9 +88,8 @@ void send_metadata(Transport& admin, const TitleUpdateJob& job) {
 TitleUpdateJob title_update_job(const std::string& title, const std::string& link,
                                 const ServerRoute& route) {
     // The base port itself (the legacy source connection uses the next one).
-    return TitleUpdateJob{
-        server, std::atoi(port.c_str()),  route, user, password, tls_ca_file, title,
-        link,   net_timeouts.title_update};
+    return TitleUpdateJob{server,      base_port_number(), route, user, password, tls_ca_file,
+                          title,       link,               net_timeouts.title_update};
 }
 
 std::string run_title_update(const TitleUpdateJob& job) {

@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "net/net_timeouts.h"
 #include "net/socket.h"
 #include "net/socket_exception.h"
+#include "net/tls_messages.h"
 
 namespace tarnel {
 
@@ -21,13 +21,6 @@ namespace {
 // The largest TLS record's payload: each send goes out once it is encrypted, so the memory
 // buffer never holds more than one record.
 constexpr size_t kRecordBytes = 16 * 1024;
-
-constexpr const char* kHandshakeFailed =
-    "TLS: handshake failed; the server may not speak TLS on this port.";
-
-struct ContextFree {
-    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
-};
 
 // What a failed certificate check means for the operator, as one fixed text per kind of fault.
 const char* verification_failure(long result) {
@@ -51,22 +44,6 @@ const char* verification_failure(long result) {
     }
 }
 
-std::unique_ptr<SSL_CTX, ContextFree> client_context(const std::string& ca_file) {
-    std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
-    if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1) {
-        throw SocketException(kHandshakeFailed);
-    }
-    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
-    const bool trusted = ca_file.empty() ? SSL_CTX_set_default_verify_paths(context.get()) == 1
-                                         : SSL_CTX_load_verify_locations(
-                                               context.get(), ca_file.c_str(), nullptr) == 1;
-    if (!trusted) {
-        throw SocketException("TLS: the certificates of TLSCAFile could not be read.");
-    }
-    return context;
-}
-
 bool is_address(const std::string& host) {
     in6_addr address{};
     return inet_pton(AF_INET, host.c_str(), &address) == 1 ||
@@ -75,18 +52,18 @@ bool is_address(const std::string& host) {
 
 }  // namespace
 
-TlsTransport::TlsTransport(ClientSocket socket, const std::string& host, const std::string& ca_file,
+TlsTransport::TlsTransport(ClientSocket socket, const std::string& host, int port_number,
+                           std::shared_ptr<TlsClientContext> context,
                            Clock::time_point handshake_end)
-    : socket_(std::move(socket)) {
+    : socket_(std::move(socket)), context_(std::move(context)) {
     ERR_clear_error();
-    const auto context = client_context(ca_file);
-    ssl_.reset(SSL_new(context.get()));
+    ssl_.reset(SSL_new(context_->get()));
     from_peer_ = BIO_new(BIO_s_mem());
     to_peer_ = BIO_new(BIO_s_mem());
     if (!ssl_ || from_peer_ == nullptr || to_peer_ == nullptr) {
         BIO_free(from_peer_);
         BIO_free(to_peer_);
-        throw SocketException(kHandshakeFailed);
+        throw SocketException(kTlsHandshakeFailed);
     }
     SSL_set_bio(ssl_.get(), from_peer_, to_peer_);  // the SSL object owns both from here
     // An empty buffer is "try again later" until the socket says the peer closed.
@@ -101,15 +78,33 @@ TlsTransport::TlsTransport(ClientSocket socket, const std::string& host, const s
             : SSL_set_tlsext_host_name(ssl_.get(), name.c_str()) == 1 &&
                   SSL_set1_host(ssl_.get(), name.c_str()) == 1;
     if (!names_set) {
-        throw SocketException(kHandshakeFailed);
+        throw SocketException(kTlsHandshakeFailed);
     }
     SSL_set_hostflags(ssl_.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     SSL_set_connect_state(ssl_.get());
+    peer_ = name + ":" + std::to_string(port_number);
+    context_->prepare(ssl_.get(), &peer_);
 
     const Clock::time_point later_deadline = socket_.deadline();
     socket_.set_deadline(std::min(later_deadline, handshake_end));
     handshake();
     socket_.set_deadline(later_deadline);
+}
+
+TlsTransport::~TlsTransport() {
+    // OpenSSL forgets the session of a connection freed without a close_notify sent, since a
+    // fatal alert may have ended it. Most connections here end so (the source connection breaks,
+    // a title update is done once its answer is read), and their sessions are good: only one
+    // that met a TLS protocol failure is forgotten. Nothing is sent.
+    if (ssl_ && SSL_is_init_finished(ssl_.get()) == 1 && !protocol_failed_) {
+        SSL_set_shutdown(ssl_.get(), SSL_get_shutdown(ssl_.get()) | SSL_SENT_SHUTDOWN);
+    }
+}
+
+void TlsTransport::note_failure(int result) const {
+    if (SSL_get_error(ssl_.get(), result) == SSL_ERROR_SSL) {
+        protocol_failed_ = true;
+    }
 }
 
 void TlsTransport::handshake() {
@@ -127,11 +122,14 @@ void TlsTransport::handshake() {
                 continue;
             }
         } catch (const SocketException&) {
-            throw SocketException(kHandshakeFailed);
+            // A server that stalls (a frozen process, a firewall that drops) is told apart from
+            // one that answers with something else than TLS.
+            throw SocketException(socket_.receive_timed_out() ? kTlsHandshakeTimedOut
+                                                              : kTlsHandshakeFailed);
         }
         const long verified = SSL_get_verify_result(ssl_.get());
         throw SocketException(verified != X509_V_OK ? verification_failure(verified)
-                                                    : kHandshakeFailed);
+                                                    : kTlsHandshakeFailed);
     }
 }
 
@@ -152,6 +150,17 @@ void TlsTransport::fill() const {
     }
 }
 
+bool TlsTransport::fill_quietly() const {
+    char buffer[kRecordBytes];
+    for (;;) {
+        const ssize_t got = ::recv(socket_.descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        return got > 0 && BIO_write(from_peer_, buffer, static_cast<int>(got)) == got;
+    }
+}
+
 void TlsTransport::write_all(const char* data, size_t length) {
     size_t sent = 0;
     while (sent < length) {
@@ -159,6 +168,7 @@ void TlsTransport::write_all(const char* data, size_t length) {
         ERR_clear_error();
         const int written = SSL_write(ssl_.get(), data + sent, piece);
         if (written <= 0) {
+            note_failure(written);
             throw SocketException("Could not write to socket.");
         }
         sent += static_cast<size_t>(written);
@@ -173,9 +183,10 @@ std::string TlsTransport::read_some() {
         const int received = SSL_read(ssl_.get(), buffer, sizeof buffer);
         if (received > 0) {
             flush();  // what reading may have answered (a key update)
-            return std::string(buffer, strnlen(buffer, static_cast<size_t>(received)));
+            return std::string(buffer, static_cast<size_t>(received));
         }
         if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
+            note_failure(received);
             throw SocketException("Could not read from socket.");
         }
         fill();
@@ -191,9 +202,24 @@ void TlsTransport::finish_unanswered() {
         return;  // the connection is gone already
     }
     ::shutdown(socket_.descriptor(), SHUT_WR);
-    // What the server still sends is read and dropped, unparsed, until it closes (or resets: a
-    // server may close with the close_notify unread), or the connection's deadline passes.
+    // What the server still sends is read until it closes (or resets: a server may close with the
+    // close_notify unread), or the connection's deadline passes. Through TLS first, so that the
+    // session tickets among it are kept for the next connection; the rest is dropped unread.
     char buffer[kRecordBytes];
+    for (;;) {
+        ERR_clear_error();
+        const int received = SSL_read(ssl_.get(), buffer, sizeof buffer);
+        if (received > 0) {
+            continue;  // the server's answer: not looked at
+        }
+        if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
+            note_failure(received);
+            break;  // the server's close_notify, or bytes that are not TLS
+        }
+        if (!socket_.readable_within(net_timeouts.receive) || !fill_quietly()) {
+            return;
+        }
+    }
     while (socket_.readable_within(net_timeouts.receive)) {
         const ssize_t got = ::recv(socket_.descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
@@ -222,6 +248,7 @@ std::string TlsTransport::read_available() {
             continue;
         }
         if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
+            note_failure(received);
             closed = true;  // the server's close_notify, or a broken record
         }
         break;
@@ -240,6 +267,7 @@ bool TlsTransport::readable_within(std::chrono::milliseconds timeout) const {
         ERR_clear_error();
         const int peeked = SSL_peek(ssl_.get(), &byte, 1);
         if (peeked > 0 || SSL_get_error(ssl_.get(), peeked) != SSL_ERROR_WANT_READ) {
+            note_failure(peeked);
             return true;  // data, or a close or failure that the next read reports
         }
         // Records that carry no data (session tickets) are read and the wait goes on.

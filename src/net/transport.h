@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -19,8 +20,9 @@ class Transport {
 
     // Sends every byte; throws "Could not write to socket.".
     virtual void write_all(const char* data, size_t length) = 0;
-    // One receive of at most 500 bytes, cut at the first NUL byte (text protocols); throws "Could
-    // not read from socket." when the peer closed, the receive failed or nothing arrived in time.
+    // One receive of at most 500 bytes, every byte of it: a NUL byte in a reply makes the reply
+    // malformed, so the bytes after it are not dropped. Throws "Could not read from socket." when
+    // the peer closed, the receive failed or nothing arrived in time.
     virtual std::string read_some() = 0;
     // Whether bytes (or a close) arrive within timeout, without consuming them.
     virtual bool readable_within(std::chrono::milliseconds timeout) const = 0;
@@ -32,6 +34,11 @@ class Transport {
     // (empty when none did, or when only TLS records without data came); throws "Could not read
     // from socket." when the peer has closed or the connection failed.
     virtual std::string read_available() = 0;
+
+    // An overall end for every later wait on the connection (sends, receives, TLS records);
+    // Clock::time_point::max() for none. A step with a limit of its own sets it with StepDeadline.
+    virtual void set_deadline(Clock::time_point deadline) = 0;
+    virtual Clock::time_point deadline() const = 0;
 
     void write_text(const std::string& text) { write_all(text.data(), text.size()); }
 
@@ -51,8 +58,26 @@ class Transport {
     Transport& operator=(Transport&&) = default;
 };
 
-// Connects to host and port and, with use_tls, runs the TLS handshake (verified against
-// the settings' TLSCAFile or the system's trust store) within the connection time-out. Every
+// Bounds a whole step on a connection (a reply that must come complete within a limit, however
+// slowly its bytes trickle in): every wait ends at limit from now, or at the connection's own
+// deadline if that is sooner, until the object goes and puts the former deadline back.
+class StepDeadline {
+  public:
+    StepDeadline(Transport& connection, std::chrono::milliseconds limit)
+        : connection_(connection), former_(connection.deadline()) {
+        connection.set_deadline(std::min(former_, Transport::Clock::now() + limit));
+    }
+    ~StepDeadline() { connection_.set_deadline(former_); }
+    StepDeadline(const StepDeadline&) = delete;
+    StepDeadline& operator=(const StepDeadline&) = delete;
+
+  private:
+    Transport& connection_;
+    Transport::Clock::time_point former_;
+};
+
+// Connects to host and port and, with use_tls, runs the TLS handshake (with the process's TLS
+// context for the settings' TLSCAFile, see tls_context.h) within the connection time-out. Every
 // later wait also ends at deadline. Throws SocketException: the connection's texts, or the TLS
 // failure's.
 std::unique_ptr<Transport> open_transport(

@@ -1,7 +1,9 @@
 #include "tools/loading_findings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "config/config_file.h"
 #include "config/text_lines.h"
 
 namespace tarnel {
@@ -41,7 +43,40 @@ std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
+constexpr const char* kMask = "***";
+
+// Where a line's key ends: at its "=", ":" or first blank.
+size_t key_end(const std::string& line) {
+    const size_t end = line.find_first_of("=: \t");
+    return end == std::string::npos ? line.size() : end;
+}
+
+bool looks_like_password_key(const std::string& line) {
+    const std::string key = to_lower_ascii(line.substr(0, key_end(line)));
+    for (const char* word : {"pass", "pwd", "secret"}) {
+        if (key.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+std::string shown_config_line(const std::string& piece, const std::string& line_start) {
+    if (!looks_like_password_key(line_start)) {
+        return quoted(piece);
+    }
+    if (piece != line_start) {
+        return quoted(kMask) + " (the rest of a line of more than " +
+               std::to_string(kConfigLineChars) + " characters whose key looks like a password; " +
+               "tarnel keeps only the first " + std::to_string(kConfigLineChars) +
+               " characters of that line)";
+    }
+    // The key as written, the separator and the blanks around it, then the mask.
+    const size_t value_at = piece.find_first_not_of("=: \t", key_end(piece));
+    return quoted(piece.substr(0, std::min(value_at, piece.size())) + kMask);
+}
 
 void add_config_findings(const std::vector<std::string>& lines, const std::string& config_file,
                          const ConfigLineText& line_text, std::vector<Finding>& findings) {
@@ -50,8 +85,8 @@ void add_config_findings(const std::vector<std::string>& lines, const std::strin
         if (starts_with(line, kUnknownKey)) {
             const int number = std::atoi(line.c_str() + std::string(kUnknownKey).size());
             findings.push_back(Finding{Severity::kWarning, "unknown configuration key", config_file,
-                                       "line " + std::to_string(number) + ": " +
-                                           quoted(line_text(number)) + " is no key; ignored"});
+                                       "line " + std::to_string(number) + ": " + line_text(number) +
+                                           " is no key; ignored"});
         } else if (starts_with(line, kConfigFatal)) {
             const bool reason_follows =
                 i + 1 < lines.size() && starts_with(lines[i + 1], kConfigReason);

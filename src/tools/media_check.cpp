@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
+#include "config/printable_text.h"
 #include "config/stdio_file.h"
 #include "config/strformat.h"
 #include "driver/file_streamer.h"
@@ -48,6 +50,23 @@ void add_nsv_findings(const MediaFacts& facts, std::vector<Finding>& findings) {
     }
 }
 
+// The title as tarnel takes it (cut to 1 KiB), and what tarnel changes in it.
+void add_title_findings(MediaFacts& facts, std::vector<Finding>& findings) {
+    if (const std::optional<std::string> cut = cut_header_value(facts.title)) {
+        findings.push_back(Finding{Severity::kWarning, "title longer than 1 KiB", facts.entry,
+                                   strformat("the title is %zu bytes long; tarnel uses only its "
+                                             "first %zu bytes",
+                                             facts.title.size(), cut->size())});
+        facts.title = *cut;
+    }
+    if (has_control_characters(facts.title)) {
+        findings.push_back(Finding{Severity::kWarning, "title has control characters", facts.entry,
+                                   "\"" + facts.title +
+                                       "\": tarnel shows each control character as \"?\" in its "
+                                       "log, console, status file and service status"});
+    }
+}
+
 }  // namespace
 
 MediaFacts check_media(const std::string& entry, std::vector<Finding>& findings) {
@@ -71,6 +90,7 @@ MediaFacts check_media(const std::string& entry, std::vector<Finding>& findings)
     if (nsv.has_file_header) {
         facts.title = metadata_value(nsv.metadata, "TITLE=").value_or(facts.title);
     }
+    add_title_findings(facts, findings);
     facts.playable = nsv.frames > 0 && nsv.stream_frame_rate.has_value();
     if (facts.playable) {
         facts.seconds = static_cast<double>(nsv.frames) / *nsv.stream_frame_rate;

@@ -16,6 +16,9 @@ constexpr size_t kContinuationPrefixSize = nsv::kContinuationPrefixSize;
 constexpr size_t kFrameHeaderSize = nsv::kFrameHeaderSize;
 constexpr size_t kLongestFrameStart = kSyncPrefixSize + kFrameHeaderSize;
 constexpr size_t kMetadataPiece = 4096;  // the metadata area is read this much at a time
+// The most metadata text kept: far more than any real file carries, and a bound on the memory
+// that a header which claims gigabytes can take.
+constexpr size_t kMostMetadataKept = 1024 * 1024;
 constexpr std::string_view kSyncMarker = nsv::kSyncMarker;
 constexpr std::string_view kContinuationMarker = "\xEF\xBE";  // 0xBEEF, stored low byte first
 
@@ -23,12 +26,18 @@ void add_problem(NsvSummary& summary, NsvProblemKind kind, uint64_t offset, std:
     summary.problems.push_back(NsvProblem{kind, offset, std::move(detail)});
 }
 
-// The metadata text: the area's bytes up to its first zero byte, or all of them.
-std::string read_metadata(NsvByteSource& source, uint64_t start, uint64_t end) {
+// The metadata text: the area's bytes up to its first zero byte, or all of them, or the first
+// kMostMetadataKept of them (cut is then set).
+std::string read_metadata(NsvByteSource& source, uint64_t start, uint64_t end, bool& cut) {
     std::string text;
     for (uint64_t at = start; at < end;) {
-        const std::string_view piece =
-            source.read(at, static_cast<size_t>(std::min<uint64_t>(kMetadataPiece, end - at)));
+        if (text.size() >= kMostMetadataKept) {
+            cut = true;
+            break;
+        }
+        const size_t room = kMostMetadataKept - text.size();
+        const std::string_view piece = source.read(
+            at, static_cast<size_t>(std::min<uint64_t>({kMetadataPiece, end - at, room})));
         const size_t zero = piece.find('\0');
         text.append(piece.substr(0, zero));
         if (zero != std::string_view::npos || piece.empty()) {
@@ -65,7 +74,8 @@ std::optional<uint64_t> read_file_header(NsvByteSource& source, NsvSummary& summ
                         " bytes)");
         return std::nullopt;
     }
-    summary.metadata = read_metadata(source, kMinHeaderSize, summary.header_size);
+    summary.metadata =
+        read_metadata(source, kMinHeaderSize, summary.header_size, summary.metadata_cut);
     return uint64_t{summary.header_size};
 }
 

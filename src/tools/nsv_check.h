@@ -29,6 +29,7 @@ struct NsvSummary {
     bool has_file_header = false;
     uint32_t header_size = 0;
     std::string metadata;
+    bool metadata_cut = false;  // the metadata text goes on beyond the 1 MiB kept of it
     bool has_sync_frame = false;
     std::string video_format;
     std::string audio_format;

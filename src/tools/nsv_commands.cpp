@@ -1,10 +1,14 @@
 #include "tools/nsv_commands.h"
 
 #include <optional>
+#include <utility>
 
+#include "config/stdio_file.h"
 #include "config/strformat.h"
 #include "tools/byte_file.h"
+#include "tools/file_window.h"
 #include "tools/ivf.h"
+#include "tools/media_check.h"
 #include "tools/mp3_frames.h"
 #include "tools/nsv_check.h"
 #include "tools/nsv_mux.h"
@@ -92,13 +96,16 @@ int run_info_command(const std::vector<std::string>& files, std::FILE* out, std:
         if (i > 0) {
             std::fputs("\n", out);
         }
-        std::string bytes;
-        if (!read_whole_file(files[i], bytes)) {
-            std::fprintf(err, "tarnel-nsv: cannot read %s\n", files[i].c_str());
+        // Walked through a window, as check walks it: memory stays small for a file of any size.
+        StdioFile file = open_regular_file(files[i]);
+        if (!file) {
+            std::fprintf(err, "tarnel-nsv: cannot read %s (%s)\n", files[i].c_str(),
+                         open_failure(files[i]).c_str());
             unreadable = true;
             continue;
         }
-        const NsvSummary summary = inspect_nsv(bytes);
+        FileWindow window(std::move(file));
+        const NsvSummary summary = inspect_nsv(window);
         std::fputs(describe_nsv(files[i], summary).c_str(), out);
         if (!summary.problems.empty()) {
             status = kToolProblem;

@@ -11,7 +11,9 @@ constexpr int kToolOk = 0;
 constexpr int kToolProblem = 1;  // info found a problem, or mux rejected its input
 constexpr int kToolUsage = 2;    // bad command line, or a file that cannot be read or written
 
-// `tarnel-nsv info FILE...`: describes each file on out, a blank line between files.
+// `tarnel-nsv info FILE...`: describes each file on out, a blank line between files. Each is
+// walked through a window of bytes, never read whole; a file that is not regular (a FIFO, a
+// device) is refused at once, as one that cannot be read.
 int run_info_command(const std::vector<std::string>& files, std::FILE* out, std::FILE* err);
 
 // `tarnel-nsv mux --video V.ivf [--audio A.mp3] [--title T] [--url U] -o OUT.nsv`; args are

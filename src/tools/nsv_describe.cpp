@@ -52,7 +52,8 @@ std::string nsv_picture(const NsvSummary& summary) {
 std::string describe_nsv(const std::string& name, const NsvSummary& summary) {
     std::string out = "file: " + name + "\n";
     out += "metadata: " +
-           (summary.has_file_header ? printable(summary.metadata) : "(no file header)") + "\n";
+           (summary.has_file_header ? printable(summary.metadata) : "(no file header)") +
+           (summary.metadata_cut ? " (cut: only its first 1 MiB is shown)" : "") + "\n";
     if (summary.has_sync_frame) {
         out += "video: \"" + printable(summary.video_format) + "\"\n";
         out += "audio: \"" + printable(summary.audio_format) + "\"\n";

@@ -16,6 +16,7 @@
 #include "config/text_lines.h"
 #include "tools/loading_findings.h"
 #include "tools/media_check.h"
+#include "tools/settings_findings.h"
 #include "tools/station_analysis.h"
 
 namespace tarnel {
@@ -52,17 +53,25 @@ std::string current_directory() {
     return std::filesystem::current_path(error).string();
 }
 
-// Line number_th line of the configuration file, counted as the loader counts them.
+// The number_th line of the configuration file, counted as the loader counts them, as the report
+// shows it.
 std::string config_line(const std::string& path, int number) {
     const StdioFile file = open_regular_file(path);
-    std::string line;
-    for (int n = 1; file && read_line_piece(file.get(), kConfigLineChars, line); ++n) {
+    std::string piece;
+    std::string line_start;
+    bool line_ended = true;  // the piece before ended its line: the next one starts a line
+    for (int n = 1; file && read_line_piece(file.get(), kConfigLineChars, piece); ++n) {
+        const bool starts_line = line_ended;
+        line_ended = !piece.empty() && piece.back() == '\n';
+        strip_line_end(piece);
+        if (starts_line) {
+            line_start = piece;
+        }
         if (n == number) {
-            strip_line_end(line);
-            return line;
+            return shown_config_line(piece, line_start);
         }
     }
-    return "";
+    return shown_config_line("", "");
 }
 
 struct ReloadResult {
@@ -173,6 +182,8 @@ class StationChecker {
         report_.mode = playlist_mode;
         report_.media_directory = current_directory();
         report_.directory_changed = report_.media_directory != start_directory;
+        add_settings_findings(settings_facts(start_directory), report_.config_file,
+                              report_.findings);
         if (!report_.playlist_loaded) {
             report_.log.push_back("FATAL ERROR: Playlist (" + playlist +
                                   ") could not be loaded!!; exiting");

@@ -185,7 +185,32 @@ TEST_F(LogTest, TheWarningGoesToTheJournalBareAndNeverIntoAFile) {
     logfile = dir_.path();  // a directory cannot be opened for appending
     nsv_log("line");
     EXPECT_EQ(capture_.text(),
-              "line\nWarning: could not write the log file " + logfile + ": Is a directory\n");
+              "line\nWarning: could not write the log file " + logfile + ": a directory, not a file\n");
+}
+
+// A title or file name with a line break or an escape sequence: each sink gets one line, in which
+// every control character is a "?".
+TEST_F(LogTest, TextWithControlCharactersStaysOnItsLineInEverySink) {
+    const std::string hostile = "Title Updated (Song\r\nError: forged\x1b[2J)";
+    const std::string shown = "Title Updated (Song??Error: forged?[2J)";
+    nsv_log(hostile);
+    display("Video: \x1b]0;owned\x07");
+    EXPECT_EQ(without_stamps(read_file(logfile)), shown + "\n");
+    const std::string status = "Video: ?]0;owned?";
+    // The status line blanks out the rest of the longer log line before it.
+    EXPECT_EQ(without_stamps(capture_.text()),
+              "\r" + shown + "\n\r" + status + std::string(shown.size() - status.size(), ' '));
+
+    capture_.clear();
+    journal_console = true;
+    nsv_log(hostile);
+    EXPECT_EQ(capture_.text(), shown + "\n");
+
+    std::vector<std::string> lines;
+    set_log_capture(&lines);
+    nsv_log(hostile);
+    set_log_capture(nullptr);
+    EXPECT_EQ(lines, std::vector<std::string>{shown});
 }
 
 TEST_F(LogTest, CaptureTakesTheMessagesAndWritesNothing) {

@@ -96,6 +96,27 @@ TEST(IcecastSourceRequestTest, CarriesTheCredentialsAndTheStreamDetails) {
               std::string::npos);
 }
 
+TEST(IcecastSourceRequestTest, ControlCharactersInASettingCannotStartAHeaderOfTheirOwn) {
+    const ScopedNetSettings settings;
+    server = "host\x1b.example";
+    streamname = "Radio\x1b[2J";
+    description = "a\tb";
+    genre = "\x7fPop";
+    bitrate = "300\x01";
+    url = "http://x.org/\x1b";
+    const std::string head = icecast_source_request("PUT", "/live\x1b");
+    EXPECT_EQ(head.substr(0, head.find("\r\nAuthorization")),
+              "PUT /live? HTTP/1.1\r\nHost: host?.example:8000");
+    EXPECT_EQ(head.substr(head.find("ice-name")),
+              "ice-name: Radio?[2J\r\n"
+              "ice-description: a?b\r\n"
+              "ice-genre: ?Pop\r\n"
+              "ice-public: 1\r\n"
+              "ice-bitrate: 300?\r\n"
+              "ice-url: http://x.org/?\r\n"
+              "\r\n");
+}
+
 class OpenIcecastSourceTest : public ::testing::Test {
   protected:
     OpenIcecastSourceTest() { mount = "/live"; }
@@ -188,6 +209,11 @@ TEST_F(OpenIcecastSourceTest, EachRefusalHasItsText) {
          1},
         {"garbage",
          {{{"ICY 401 Service Unavailable\r\n\r\n"}, false}},
+         "Malformed reply from the server.",
+         1},
+        // Before, what followed the NUL was dropped, and the head waited for its end.
+        {"a NUL in the head",
+         {{{std::string("HTTP/1.1 100 Continue\0\r\n\r\n", 27)}, false}},
          "Malformed reply from the server.",
          1},
         {"close", {{{}, true}}, "Could not read from socket.", 1},
@@ -317,6 +343,48 @@ TEST_F(OpenIcecastSourceTest, SilenceLastsUntilTheReceiveLimit) {
     EXPECT_GE(Clock::now() - begin, milliseconds(650));
 }
 
+// The whole reply head must come within the receive limit: a server that sends it a byte at a
+// time held the connection attempt (with no signal carried out and no status written) for up to
+// 16 KiB times the limit. Over TLS the bytes of one record trickle in.
+TEST_F(OpenIcecastSourceTest, AReplyHeadThatTricklesIsGivenUpAtTheReceiveLimit) {
+    net_timeouts.receive = milliseconds(600);
+    const TestPki pki;
+    tls_ca_file = pki.ca_file();
+    for (const bool use_tls : {false, true}) {
+        SCOPED_TRACE(use_tls ? "TLS" : "plain");
+        HttpScript trickle;
+        trickle.source_answers = {
+            {{"HTTP/1.1 100 Continue\r\nServer: Icecast 2.5.0\r\nConnection: Close\r\n\r\n"},
+             false}};
+        trickle.trickle = true;
+        trickle.piece_gap = milliseconds(40);  // the head would take 2.7 s or more
+        start(trickle, use_tls ? tls_server_options(pki.loopback_server()) : HttpServerOptions{});
+        tls = use_tls;
+        const auto begin = Clock::now();
+        EXPECT_EQ(open_failure(), "Could not read from socket.");
+        const auto waited = Clock::now() - begin;
+        EXPECT_GE(waited, milliseconds(550));
+        EXPECT_LT(waited, milliseconds(2000));
+    }
+}
+
+// A NUL byte makes the reply malformed as soon as it comes, over either transport.
+TEST_F(OpenIcecastSourceTest, ANulInTheReplyIsMalformedAtOnce) {
+    net_timeouts.receive = milliseconds(3000);
+    const TestPki pki;
+    tls_ca_file = pki.ca_file();
+    for (const bool use_tls : {false, true}) {
+        SCOPED_TRACE(use_tls ? "TLS" : "plain");
+        HttpScript script;
+        script.source_answers = {{{std::string("HTTP/1.1 100\0 Continue\r\n\r\n", 26)}, false}};
+        start(script, use_tls ? tls_server_options(pki.loopback_server()) : HttpServerOptions{});
+        tls = use_tls;
+        const auto begin = Clock::now();
+        EXPECT_EQ(open_failure(), "Malformed reply from the server.");
+        EXPECT_LT(Clock::now() - begin, milliseconds(1500));
+    }
+}
+
 TEST_F(OpenIcecastSourceTest, TlsCarriesTheSameRequestAndStream) {
     const TestPki pki;
     const HttpServerOptions options = tls_server_options(pki.loopback_server());
@@ -398,15 +466,49 @@ TEST(LegacySourceTest, TlsCarriesTheLegacyLogInAndTitleUpdateUnchanged) {
               "User-Agent: Mozilla/4.0(compatible; Tarnel v1.0.0/posix)\r\n\r\n");
 }
 
+// The legacy log-in reply is one receive, but over TLS one receive takes a whole record: the
+// record must come within the receive limit however its bytes trickle in.
+TEST(LegacySourceTest, ALogInReplyThatTricklesOverTlsIsGivenUpAtTheReceiveLimit) {
+    const ScopedNetSettings settings;
+    const ConsoleCapture console;
+    net_timeouts.early_reply = milliseconds(200);
+    net_timeouts.receive = milliseconds(600);
+    const TestPki pki;
+    HttpScript script;  // answers once it has the header block
+    script.source_answers = {{{"OK2\r\nicy-caps:11\r\n\r\n"}, false}};
+    script.trickle = true;
+    script.piece_gap = milliseconds(40);  // the record would take 1.7 s or more
+    const HttpLoopbackServer tls_server(script, tls_server_options(pki.loopback_server()));
+    tls = true;
+    tls_ca_file = pki.ca_file();
+    port = std::to_string(tls_server.port() - 1);  // the source goes to port + 1
+    const auto begin = Clock::now();
+    EXPECT_EQ(failure_of([] { open_source(); }), "Could not read from socket.");
+    const auto waited = Clock::now() - begin;
+    EXPECT_GE(waited, milliseconds(750));  // the early wait and the receive limit
+    EXPECT_LT(waited, milliseconds(1600));
+}
+
+// A legacy source port reads a password line: one that closes on a line it cannot take fails the
+// handshake, one that waits for the line's end times it out.
 TEST(LegacySourceTest, TlsOnALegacyPortWithoutTlsFailsTheHandshake) {
     const ScopedNetSettings settings;
     const ConsoleCapture console;
     net_timeouts.connect = milliseconds(600);
-    LoopbackServer loopback;
-    port = loopback.port_text();
     tls = true;
-    EXPECT_EQ(failure_of([] { open_source(); }),
-              "TLS: handshake failed; the server may not speak TLS on this port.");
+    SourceScript closes;
+    closes.behaviour = SourceBehaviour::kCloseAtOnce;
+    SourceScript waits;
+    waits.behaviour = SourceBehaviour::kNeverAnswer;
+    const std::vector<std::pair<SourceScript, const char*>> cases = {
+        {closes, "TLS: handshake failed; the server may not speak TLS on this port."},
+        {waits, "TLS: handshake timed out; the server did not complete it in time."},
+    };
+    for (const auto& [script, failure] : cases) {
+        LoopbackServer loopback(script);
+        port = loopback.port_text();
+        EXPECT_EQ(failure_of([] { open_source(); }), failure);
+    }
 }
 
 }  // namespace

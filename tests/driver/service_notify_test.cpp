@@ -41,6 +41,19 @@ TEST_F(ServiceNotifyTest, WithoutNotifySocketNothingIsEnabled) {
     notify_watchdog();
 }
 
+// A title with a line break must not add a field that the manager obeys (WATCHDOG=trigger kills
+// the service, STOPPING=1 changes its state).
+TEST_F(ServiceNotifyTest, TheStatusIsOneFieldWhateverItsText) {
+    const TempDir dir;
+    NotifyListener listener(dir.file("notify"));
+    set("NOTIFY_SOCKET", dir.file("notify"));
+    notify_status("Streaming Song\nWATCHDOG=trigger\nSTOPPING=1 (a.nsv)");
+    EXPECT_EQ(listener.receive(milliseconds(2000)),
+              "STATUS=Streaming Song?WATCHDOG=trigger?STOPPING=1 (a.nsv)");
+    notify_status("Streaming Song (a.nsv)");
+    EXPECT_EQ(listener.receive(milliseconds(2000)), "STATUS=Streaming Song (a.nsv)");
+}
+
 TEST_F(ServiceNotifyTest, NamesThatAreNeitherPathNorAbstractAreIgnored) {
     for (const std::string& name :
          {std::string(), std::string("relative/socket"), std::string(200, '/')}) {

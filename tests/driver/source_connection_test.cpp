@@ -48,10 +48,21 @@ std::string joined(const std::vector<std::string>& lines) {
     return all;
 }
 
-TEST(SourcePortTest, IsTheBasePortPlusOneAsByAtoi) {
+TEST(SourcePortTest, IsTheBasePortPlusOneOrNoPortWhenPortIsNotOne) {
     const ScopedNetSettings settings;
-    for (const auto& [text, expected] : std::vector<std::pair<std::string, int>>{
-             {"8000", 8001}, {"8000x", 8001}, {"abc", 1}, {"", 1}, {" 42", 43}}) {
+    // 0 is refused by every connection, and 65536 too.
+    for (const auto& [text, expected] :
+         std::vector<std::pair<std::string, int>>{{"8000", 8001},
+                                                  {"08000", 8001},
+                                                  {"65535", 65536},
+                                                  {"8000x", 0},
+                                                  {"abc", 0},
+                                                  {"", 0},
+                                                  {" 42", 0},
+                                                  {"+42", 0},
+                                                  {"0", 0},
+                                                  {"65536", 0},
+                                                  {"4294985368", 0}}) {
         port = text;
         EXPECT_EQ(source_port(), expected) << '"' << text << '"';
     }
@@ -91,6 +102,17 @@ TEST(SourceHeaderLinesTest, ValuesAreSentRawAndEmptyOnesStillGetTheirLine) {
               (std::vector<std::string>{
                   "icy-name: My  Stream  ; icy-genre:", "icy-pub:0 ; icy-br:300 kbps ; icy-url:",
                   "icy-irc:#chan ; icy-icq: ; icy-aim:"}));
+}
+
+TEST(SourceHeaderLinesTest, ControlCharactersInASettingCannotStartAHeaderOfTheirOwn) {
+    const ScopedNetSettings settings;
+    streamname = "Radio\x1b[2J";
+    genre = "Pop\tRock";
+    url = "http://x.org/\x7f";
+    const std::vector<std::string> lines = source_header_lines();
+    EXPECT_EQ(lines[2], "icy-name:Radio?[2J\r\n");
+    EXPECT_EQ(lines[3], "icy-genre:Pop?Rock\r\n");
+    EXPECT_EQ(lines[6], "icy-url:http://x.org/?\r\n");
 }
 
 TEST(LoginAcceptedTest, LooksForOk2AnywhereInTheReply) {

@@ -1,10 +1,16 @@
 #include "driver/status_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "support/console_capture.h"
@@ -81,8 +87,26 @@ TEST(StatusJsonTest, TitlesOfAnyBytesGiveValidJson) {
     status.title = "Caf\xe9 \x01\x1f\\ \xff\xfe end";  // Latin-1, controls
     status.entry = "caf\xc3\xa9.nsv";                  // UTF-8 stays as it is
     const json parsed = json::parse(status_json(status, kNoon));
-    EXPECT_EQ(parsed["title"], "Caf\xef\xbf\xbd \x01\x1f\\ \xef\xbf\xbd\xef\xbf\xbd end");
+    // Control characters are replaced, bytes that are not UTF-8 become U+FFFD.
+    EXPECT_EQ(parsed["title"], "Caf\xef\xbf\xbd ??\\ \xef\xbf\xbd\xef\xbf\xbd end");
     EXPECT_EQ(parsed["entry"], "caf\xc3\xa9.nsv");
+}
+
+TEST(StatusJsonTest, TextsFromFilesAndSettingsCarryNoControlCharacters) {
+    RunStatus status = streaming_status();
+    status.server = "radio\x1b[2J.example";
+    status.mount = "/live\t1";
+    status.entry = "media/a\nb.nsv";
+    status.title =
+        "Song\r\nSTOPPING=1\xc2\x9b"
+        "31m";
+    status.last_error = "Error\x7f";
+    const json parsed = json::parse(status_json(status, kNoon));
+    EXPECT_EQ(parsed["server"], "radio?[2J.example");
+    EXPECT_EQ(parsed["mount"], "/live?1");
+    EXPECT_EQ(parsed["entry"], "media/a?b.nsv");
+    EXPECT_EQ(parsed["title"], "Song??STOPPING=1?31m");
+    EXPECT_EQ(parsed["last_error"], "Error?");
 }
 
 TEST(StatusJsonTest, EveryStateHasItsName) {
@@ -101,12 +125,37 @@ TEST(StatusJsonTest, EveryStateHasItsName) {
     }
 }
 
+// The names in a directory, sorted.
+std::vector<std::string> names_in(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 TEST(ReplaceFileTest, ReplacesTheWholeFileAndLeavesNoTemporary) {
     const TempDir dir;
     const std::string path = dir.write("status.json", "an older and much longer text\n");
     EXPECT_EQ(replace_file(path, "new\n"), "");
     EXPECT_EQ(read_file(path), "new\n");
-    EXPECT_FALSE(file_exists(path + ".tmp"));
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"status.json"});
+}
+
+// In a directory that other users share (/tmp), a link planted at a temporary name must not make
+// the program overwrite the file it points to: the temporary file always gets a new name.
+TEST(ReplaceFileTest, ALinkPlantedAtTheTemporaryNameIsNotFollowed) {
+    const TempDir dir;
+    const std::string victim = dir.write("victim", "precious\n");
+    const std::string path = dir.file("status.json");
+    ASSERT_EQ(symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    ASSERT_EQ(mkfifo((path + ".tmp.fifo").c_str(), 0600), 0);
+    EXPECT_EQ(replace_file(path, "new\n"), "");
+    EXPECT_EQ(read_file(path), "new\n");
+    EXPECT_EQ(read_file(victim), "precious\n");
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"status.json", "status.json.tmp",
+                                                              "status.json.tmp.fifo", "victim"}));
 }
 
 // The service unit runs with UMask=0027; the status file is still readable by a monitoring
@@ -134,17 +183,25 @@ TEST(ReplaceFileTest, AMissingDirectoryIsAReasonNotAFile) {
     EXPECT_FALSE(file_exists(path));
 }
 
-TEST(ReplaceFileTest, AFullDiskKeepsTheOldFileAndRemovesTheTemporary) {
-    if (access("/dev/full", W_OK) != 0) {
-        GTEST_SKIP() << "no /dev/full";
-    }
+TEST(ReplaceFileTest, AFailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
     const TempDir dir;
-    // The temporary name of "full" is a link to /dev/full: every write fails with ENOSPC.
     const std::string path = dir.write("status.json", "old\n");
-    ASSERT_EQ(symlink("/dev/full", (path + ".tmp").c_str()), 0);
-    EXPECT_EQ(replace_file(path, std::string(100000, 'x')), "No space left on device");
+    // A file size limit makes the write fail as a full disk would (SIGXFSZ ignored: EFBIG).
+    rlimit former{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &former), 0);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction former_action {};
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &former_action), 0);
+    rlimit limited = former;
+    limited.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::string failure = replace_file(path, std::string(100000, 'x'));
+    setrlimit(RLIMIT_FSIZE, &former);
+    sigaction(SIGXFSZ, &former_action, nullptr);
+    EXPECT_EQ(failure, "File too large");
     EXPECT_EQ(read_file(path), "old\n");
-    EXPECT_FALSE(file_exists(path + ".tmp"));
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"status.json"});
 }
 
 class WriteStatusFileTest : public ::testing::Test {

@@ -3,7 +3,8 @@
 // pieces and asks the parser again after each: a complete head has a three-digit status and lies
 // within the bytes, its own bytes alone give the same answer and one byte less is incomplete; a
 // malformed start stays malformed whatever follows; an incomplete one is within the size limit
-// and the empty line can complete or refuse it, never leave it incomplete forever.
+// and the empty line can complete or refuse it, never leave it incomplete forever. A NUL byte can
+// stand in no head: a reply that holds one is malformed as soon as it comes.
 
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (parse_http_reply(head.substr(0, head.size() - 1)).state != State::kIncomplete) {
                 fail("a head one byte short is not incomplete");
             }
+            if (head.find('\0') != std::string_view::npos) {
+                fail("a complete head holds a NUL");
+            }
             break;
         }
         case State::kMalformed:
@@ -61,6 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             if (reply.head_length != 0) {
                 fail("an incomplete head with a length");
+            }
+            if (bytes.find('\0') != std::string::npos) {
+                fail("an incomplete head holds a NUL");
             }
             if (parse_http_reply(bytes + "\r\n\r\n").state == State::kIncomplete) {
                 fail("the empty line left the head incomplete");

@@ -3,7 +3,9 @@
 // random subtitle texts, display times, colours and skip flags. The output buffer is exactly
 // length + L + 31 bytes, so AddressSanitizer sees any write beyond it. The same file is played
 // twice in a row, the second time with the process-wide state the first left behind, and every
-// second is compared with the reference model of tests/support/nsv_expected.h.
+// second is compared with the reference model of tests/support/nsv_expected.h. The header's title
+// is taken as the driver takes it, and must come out at most 1 KiB long, cut at a character
+// boundary, and free of control characters once made printable for the log and the status.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
@@ -12,12 +14,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "config/log.h"
+#include "config/printable_text.h"
+#include "driver/file_streamer.h"
 #include "nsv/nsv_reader.h"
 #include "support/nsv_expected.h"
 
@@ -46,6 +51,28 @@ void fail(const char* what, size_t second) {
     std::abort();
 }
 
+// The title as the driver takes it from the header, and as every sink writes it.
+void check_title(const std::string& metadata) {
+    const std::optional<std::string> raw = tarnel::metadata_value(metadata, "TITLE=");
+    if (!raw) {
+        return;
+    }
+    const std::string title = tarnel::cut_header_value(*raw).value_or(*raw);
+    // Cut to at most 1 KiB, at most the three bytes of a character short of it.
+    if (title.size() > tarnel::kMaxTitleBytes || raw->compare(0, title.size(), title) != 0 ||
+        (title.size() < raw->size() && title.size() + 3 < tarnel::kMaxTitleBytes)) {
+        fail("the title is cut wrongly", 0);
+    }
+    const std::string shown = tarnel::printable_text(title);
+    if (tarnel::has_control_characters(shown) || shown.find_first_of("\r\n\x1b") != std::string::npos ||
+        shown.size() > title.size()) {
+        fail("a printable title holds a control character", 0);
+    }
+    if (!tarnel::has_control_characters(title) && shown != title) {
+        fail("a title without control characters was changed", 0);
+    }
+}
+
 // Plays the file like the driver and checks it against the model.
 void play(const std::string& path, const std::string& bytes, const std::vector<SecondOffer>& offers,
           bool debug, tarnel::test::NsvProcessState& model_state) {
@@ -59,6 +86,9 @@ void play(const std::string& path, const std::string& bytes, const std::vector<S
     const bool has_header = reader.GetHeader(&metadata);
     if (has_header != expected.has_header || (has_header && metadata != expected.metadata)) {
         fail("header differs from the model", 0);
+    }
+    if (has_header) {
+        check_title(metadata);
     }
     char line_buffer[256];
     for (size_t index = 0;; ++index) {

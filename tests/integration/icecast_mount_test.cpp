@@ -132,9 +132,9 @@ TEST_F(IcecastMountTest, APutToTheMountStreamsFromItsFirstByteAndAWrongPasswordI
         {"wrong password", "Password=" + icecast.options().source_password + "\n",
          "Error: Invalid Password\n"},
         // The legacy source port does not speak TLS: Icecast waits for a password line that never
-        // ends until the connection time-out.
-        {"TLS on the legacy port", "Mount=\nPassword=hackme\nTLS=yes\n",
-         "Error: TLS: handshake failed; the server may not speak TLS on this port.\n"},
+        // ends until the connection time-out ("handshake timed out"), or closes on one that a
+        // line feed among the ClientHello's random bytes ended ("handshake failed").
+        {"TLS on the legacy port", "Mount=\nPassword=hackme\nTLS=yes\n", "Error: TLS: handshake "},
     };
     // Both at once: the second waits out the connection time-out.
     std::vector<std::unique_ptr<TarnelRun>> runs;

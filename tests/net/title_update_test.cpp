@@ -15,6 +15,7 @@
 #include "support/net_settings.h"
 #include "support/stalled_listener.h"
 #include "support/test_pki.h"
+#include "support/trickle_server.h"
 
 namespace tarnel::test {
 namespace {
@@ -72,7 +73,7 @@ class UpdateTitleTest : public ::testing::Test {
     LoopbackServer server_;
 };
 
-TEST_F(UpdateTitleTest, SendsTheRequestToTheBasePortAndLogsTheRawTitle) {
+TEST_F(UpdateTitleTest, SendsTheRequestToTheBasePortAndLogsTheTitleOnOneLine) {
     password = "se&cret";
     const std::string title = "A b&c=d\r\nX-Injected: 1 \xC3\xA9";
     update_title(title, "http://x.org/p q");
@@ -81,7 +82,9 @@ TEST_F(UpdateTitleTest, SendsTheRequestToTheBasePortAndLogsTheRawTitle) {
               "GET /admin.cgi?pass=se%26cret&mode=updinfo&song="
               "A%20b%26c%3Dd%0D%0AX-Injected%3A%201%20%C3%A9&url=http%3A%2F%2Fx.org%2Fp%20q"
               " HTTP/1.0\r\nUser-Agent: Mozilla/4.0(compatible; Tarnel v1.0.0/posix)\r\n\r\n");
-    EXPECT_EQ(log(), "\rTitle Updated (" + title + ")\n");
+    // The request carries the title's bytes, percent-encoded; the log line, the title with its
+    // line break replaced, so that it cannot forge a line of its own.
+    EXPECT_EQ(log(), "\rTitle Updated (A b&c=d??X-Injected: 1 \xC3\xA9)\n");
     EXPECT_EQ(server_.connection_count(), 0u);  // nothing went to the source port
 }
 
@@ -161,6 +164,9 @@ TEST_F(IcecastTitleUpdateTest, ReadsTheAnswerAndLogsItsOutcome) {
         {"garbage",
          {{"<html>\r\n\r\n"}, true},
          "Error Updating Title(Malformed reply from the server.)"},
+        {"a NUL",
+         {{std::string("HTTP/1.0 200 OK\0\r\n\r\n", 19)}, true},
+         "Error Updating Title(Malformed reply from the server.)"},
         {"close", {{}, true}, "Error Updating Title(Could not read from socket.)"},
         {"silence", {{}, false}, "Error Updating Title(Could not read from socket.)"},
     };
@@ -180,6 +186,49 @@ TEST_F(IcecastTitleUpdateTest, ReadsTheAnswerAndLogsItsOutcome) {
                       "User-Agent: Tarnel/1.0.0 (posix)\r\n\r\n");
         // The last line (after the diagnostic line of a receive that failed, if any).
         const std::string expected = std::string(c.logged) + "\n";
+        const std::string logged = log();
+        EXPECT_EQ(logged.substr(logged.size() - std::min(logged.size(), expected.size())),
+                  expected);
+    }
+}
+
+// The title update's limit bounds the whole of it: an answer that trickles in is given up with
+// the update, plain or in TLS.
+TEST_F(IcecastTitleUpdateTest, AnAnswerThatTricklesIsGivenUpAtTheTitleUpdateLimit) {
+    net_timeouts.title_update = milliseconds(800);
+    const TestPki pki;
+    tls_ca_file = pki.ca_file();
+    for (const bool use_tls : {false, true}) {
+        SCOPED_TRACE(use_tls ? "TLS" : "plain");
+        console_.clear();
+        HttpScript script;
+        script.trickle = true;
+        script.piece_gap = milliseconds(40);  // the answer would take 6 s or more
+        const auto begin = Clock::now();
+        update(script, use_tls ? tls_server_options(pki.loopback_server()) : HttpServerOptions{});
+        EXPECT_LT(Clock::now() - begin, milliseconds(2500));
+        const std::string expected = "Error Updating Title(Could not read from socket.)\n";
+        const std::string logged = log();
+        EXPECT_EQ(logged.substr(logged.size() - std::min(logged.size(), expected.size())),
+                  expected);
+    }
+}
+
+// A frozen server accepts the connection (its system does) and never answers: the handshake
+// times out, which is not a server that does not speak TLS.
+TEST_F(IcecastTitleUpdateTest, AFrozenServerTimesTheHandshakeOut) {
+    net_timeouts.title_update = milliseconds(500);
+    const TestPki pki;
+    tls_ca_file = pki.ca_file();
+    const TrickleServer frozen("", milliseconds(0));
+    port = frozen.port_text();
+    for (const char* mount_name : {"", "/live"}) {
+        SCOPED_TRACE(mount_name);
+        console_.clear();
+        update_title("Song", "", {mount_name, true});
+        const std::string expected =
+            "Error Updating Title(TLS: handshake timed out; the server did not complete it in "
+            "time.)\n";
         const std::string logged = log();
         EXPECT_EQ(logged.substr(logged.size() - std::min(logged.size(), expected.size())),
                   expected);

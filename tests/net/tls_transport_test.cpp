@@ -16,6 +16,7 @@
 #include "support/net_settings.h"
 #include "support/socket_failure.h"
 #include "support/test_pki.h"
+#include "support/trickle_server.h"
 
 namespace tarnel::test {
 namespace {
@@ -115,7 +116,10 @@ TEST_F(TlsTransportTest, EachCertificateFaultIsRefusedWithItsOwnText) {
     }
 }
 
-TEST_F(TlsTransportTest, AServerThatDoesNotSpeakTlsFailsTheHandshakeWithinTheConnectLimit) {
+// A server that answers with something else than TLS, or closes, fails the handshake at once. One
+// that stalls (a plain port waiting for the rest of a request, a frozen process) or trickles is
+// given up at the connection limit, however its bytes come, and says so.
+TEST_F(TlsTransportTest, AHandshakeThatTimesOutIsToldApartFromOneThatFails) {
     net_timeouts.connect = milliseconds(600);
     tls_ca_file = pki().ca_file();
     // A plain HTTP server takes the ClientHello for the start of a request and waits for the
@@ -123,12 +127,37 @@ TEST_F(TlsTransportTest, AServerThatDoesNotSpeakTlsFailsTheHandshakeWithinTheCon
     HttpScript silent;
     silent.source_answers = {{{}, false}};
     const HttpLoopbackServer plain(silent);
-    const auto start = Clock::now();
-    EXPECT_EQ(failure_of([&] { open_transport("127.0.0.1", plain.port(), true); }),
-              "TLS: handshake failed; the server may not speak TLS on this port.");
-    const auto waited = Clock::now() - start;
-    EXPECT_GE(waited, milliseconds(500));
-    EXPECT_LT(waited, milliseconds(5000));
+    const TrickleServer plain_answer("HTTP/1.0 400 Bad Request\r\n\r\n", milliseconds(0), true);
+    const TrickleServer closes("", milliseconds(0), true);
+    // The header of a 16 KiB handshake record, then its bytes one every 20 ms.
+    const TrickleServer trickles(std::string("\x16\x03\x03\x40\x00", 5) + std::string(500, 'x'),
+                                 milliseconds(20));
+    constexpr const char* kFailed =
+        "TLS: handshake failed; the server may not speak TLS on this port.";
+    constexpr const char* kTimedOut =
+        "TLS: handshake timed out; the server did not complete it in time.";
+    struct Case {
+        const char* name;
+        int port;
+        const char* failure;
+        bool waits;  // for the connection limit
+    };
+    const std::vector<Case> cases = {
+        {"a plain server waiting for a request", plain.port(), kTimedOut, true},
+        {"a plain answer", plain_answer.port(), kFailed, false},
+        {"a close", closes.port(), kFailed, false},
+        {"a trickled record", trickles.port(), kTimedOut, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto start = Clock::now();
+        EXPECT_EQ(failure_of([&] { open_transport("127.0.0.1", c.port, true); }), c.failure);
+        const auto waited = Clock::now() - start;
+        if (c.waits) {
+            EXPECT_GE(waited, milliseconds(500));
+        }
+        EXPECT_LT(waited, milliseconds(5000));
+    }
 }
 
 TEST_F(TlsTransportTest, SendingToAClosedPeerThrowsInsteadOfRaisingSigpipe) {

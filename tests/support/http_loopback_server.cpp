@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace tarnel::test {
@@ -110,6 +111,35 @@ class HttpLoopbackServer::Channel {
         return got < 0 ? 0 : static_cast<long>(got);
     }
 
+    // data one byte at a time on the wire, gap apart: over TLS its records are made first, and
+    // their bytes trickle. Stops early when stopping is set.
+    void write_trickled(const std::string& data, std::chrono::milliseconds gap,
+                        const std::atomic<bool>& stopping) {
+        if (!ok_) {
+            return;
+        }
+        std::string wire = data;
+        if (ssl_) {
+            BIO* const memory = BIO_new(BIO_s_mem());
+            BIO* const socket_side = SSL_get_wbio(ssl_.get());
+            BIO_up_ref(socket_side);
+            SSL_set0_wbio(ssl_.get(), memory);  // the records go to memory
+            if (SSL_write(ssl_.get(), data.data(), static_cast<int>(data.size())) <= 0) {
+                ERR_clear_error();
+            }
+            char* bytes = nullptr;
+            const long length = BIO_get_mem_data(memory, &bytes);
+            wire.assign(bytes, static_cast<size_t>(std::max(length, 0L)));
+            SSL_set0_wbio(ssl_.get(), socket_side);  // frees the memory buffer
+        }
+        for (size_t i = 0; i < wire.size() && !stopping; ++i) {
+            if (i > 0) {
+                std::this_thread::sleep_for(gap);
+            }
+            ::send(connection_.get(), wire.data() + i, 1, MSG_NOSIGNAL);
+        }
+    }
+
     void write(const std::string& data) {
         if (!ok_) {
             return;
@@ -150,6 +180,9 @@ HttpLoopbackServer::HttpLoopbackServer(HttpScript script, HttpServerOptions opti
             SSL_CTX_use_PrivateKey_file(tls_->context.get(), options.key.c_str(),
                                         SSL_FILETYPE_PEM) != 1) {
             throw std::runtime_error("cannot set up the test TLS server");
+        }
+        if (options.tls12_only) {
+            SSL_CTX_set_max_proto_version(tls_->context.get(), TLS1_2_VERSION);
         }
     }
     listener_ = listen_loopback(options.ipv6, options.receive_buffer, port_);
@@ -229,7 +262,11 @@ void HttpLoopbackServer::serve(Descriptor connection, size_t index) {
         if (i > 0) {
             std::this_thread::sleep_for(script_.piece_gap);
         }
-        channel.write(answer.pieces[i]);
+        if (script_.trickle) {
+            channel.write_trickled(answer.pieces[i], script_.piece_gap, stopping_);
+        } else {
+            channel.write(answer.pieces[i]);
+        }
     }
     open = open && !answer.close;
     // The stream (or whatever follows), until the peer closes.

@@ -30,6 +30,9 @@ struct HttpScript {
                                    "update successful</message><return>1</return></iceresponse>\n"},
                                   true};
     std::chrono::milliseconds piece_gap{200};
+    // A server that trickles: each answer goes out one byte at a time on the wire (over TLS, the
+    // bytes of its encrypted records), piece_gap apart.
+    bool trickle = false;
 };
 
 struct HttpServerOptions {
@@ -43,6 +46,9 @@ struct HttpServerOptions {
     // tickets): the connection is reset and the request lost.
     std::chrono::milliseconds read_delay{0};
     int receive_buffer = 0;
+    // A server that speaks TLS 1.2 at most (its sessions are resumed by session id or ticket,
+    // rather than by TLS 1.3's tickets).
+    bool tls12_only = false;
 };
 
 // Options for a TLS server that presents this certificate.

@@ -9,6 +9,8 @@ namespace tarnel::test {
 class ScopedEnvironment {
   public:
     ScopedEnvironment(const std::string& name, const std::string& value);
+    // Unsets the variable for its lifetime.
+    explicit ScopedEnvironment(const std::string& name);
     ~ScopedEnvironment();
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;

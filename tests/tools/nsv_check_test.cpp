@@ -50,6 +50,20 @@ TEST(NsvInspectTest, MetadataWithoutZeroByteIsTheWholeArea) {
     EXPECT_EQ(summary.metadata, "TITLE=\"abc\"");  // and not the "NSVs" after the header
 }
 
+// A header may claim gigabytes of metadata: at most 1 MiB of it is kept, and the walk goes on
+// after the whole header.
+TEST(NsvInspectTest, MetadataIsKeptUpTo1MiB) {
+    const std::string area = "TITLE=\"x\" " + std::string(3 * 1024 * 1024, 'm');
+    const NsvSummary summary = inspect_nsv(file_header(area) + sync_frame("v", ""));
+    EXPECT_EQ(summary.metadata.size(), 1024u * 1024u);
+    EXPECT_EQ(summary.metadata.substr(0, 10), "TITLE=\"x\" ");
+    EXPECT_TRUE(summary.metadata_cut);
+    EXPECT_EQ(summary.frames, 1u);
+    EXPECT_NE(describe_nsv("big.nsv", summary).find(" (cut: only its first 1 MiB is shown)\n"),
+              std::string::npos);
+    EXPECT_FALSE(inspect_nsv(file_header("TITLE=\"abc\"") + "NSVs").metadata_cut);
+}
+
 TEST(NsvInspectTest, LengthsFromTheFrameHeader) {
     // 30 01 00 40 01: video 19, audio 320, payload 339; a 0/0 continuation frame is 7 bytes.
     const std::string frame = "\xEF\xBE\x30\x01\x00\x40\x01"s + std::string(339, 'p');

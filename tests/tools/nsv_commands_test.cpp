@@ -1,6 +1,7 @@
 #include "tools/nsv_commands.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "nsv_test_bytes.h"
 #include "nsv_tool_path.h"
@@ -28,6 +29,7 @@ class NsvCommandsTest : public ::testing::Test {
 TEST_F(NsvCommandsTest, InfoExitStatusFollowsTheWorstFile) {
     dir_.write("clean.nsv", file_header("TITLE=\"c\""s + '\0') + sync_frame("v", "a"));
     dir_.write("cut.nsv", sync_frame("v", "a") + "NSVs");
+    ASSERT_EQ(mkfifo(dir_.file("fifo").c_str(), 0600), 0);
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -40,7 +42,12 @@ TEST_F(NsvCommandsTest, InfoExitStatusFollowsTheWorstFile) {
         {{"info", "clean.nsv", "cut.nsv"},
          1,
          {"problems: none\n\nfile: cut.nsv\n", "problem: truncated frame at offset 26"}},
-        {{"info", "clean.nsv", "missing.nsv"}, 2, {"problems: none\n", "cannot read missing.nsv"}},
+        {{"info", "clean.nsv", "missing.nsv"},
+         2,
+         {"problems: none\n", "cannot read missing.nsv (No such file or directory)"}},
+        // Never read: /dev/zero would never end, and open() of a FIFO blocked for ever.
+        {{"info", "/dev/zero"}, 2, {"cannot read /dev/zero (not a regular file)"}},
+        {{"info", "fifo", "clean.nsv"}, 2, {"cannot read fifo (not a regular file)", "clean.nsv"}},
         {{"info"}, 2, {"usage:"}},
         {{}, 2, {"usage:"}},
         {{"frobnicate"}, 2, {"unknown command frobnicate"}},

@@ -1,6 +1,7 @@
 #include "tools/station_check.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -229,6 +230,45 @@ const FaultCase kFaults[] = {
      Severity::kError, "nothing to play", "playlist.plo", "the playlist has no entries", 1},
     {"playlist of comments only", [](Station& s) { s.write("playlist.plo", "; to do\n\n"); },
      Severity::kError, "nothing to play", "playlist.plo", "the playlist has no lines", 1},
+    {"entry is a FIFO",
+     [](Station& s) {
+         fs::remove(s.dir.file("media/b.nsv"));
+         ASSERT_EQ(mkfifo(s.dir.file("media/b.nsv").c_str(), 0600), 0);
+     },
+     Severity::kError, "entry cannot be opened", "media/b.nsv",
+     "Unable to open media/b.nsv (not a regular file)", 1},
+    {"port with letters",
+     [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "Port=8000abc\n"); },
+     Severity::kError, "port is not valid", "tarnel.conf",
+     "Port=8000abc is not a whole number from 1 to 65535: tarnel cannot connect", 1},
+    {"port out of range",
+     [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "Port=4294985368\n"); },
+     Severity::kError, "port is not valid", "tarnel.conf", "Port=4294985368 is not a whole", 1},
+    {"legacy source port out of range",
+     [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "Port=65535\n"); },
+     Severity::kError, "port is not valid", "tarnel.conf", "port + 1, which is no port", 1},
+    {"empty server", [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "Server=\n"); },
+     Severity::kError, "server is empty", "tarnel.conf", "Server= is empty", 1},
+    {"mount with a query",
+     [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "Mount=/live?x=1\n"); },
+     Severity::kError, "mount is not a plain path", "tarnel.conf",
+     "Mount=/live?x=1 holds a \"?\": the server reads the mount only up to it", 1},
+    {"mount with a space",
+     [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "Mount=/my live\n"); },
+     Severity::kError, "mount is not a plain path", "tarnel.conf", "holds a space", 1},
+    {"TLS trust file missing",
+     [](Station& s) {
+         s.write("tarnel.conf", std::string(kConfig) + "TLS=yes\nTLSCAFile=ca.pem\nMount=/m\n");
+     },
+     Severity::kError, "TLS trust file cannot be used", "tarnel.conf",
+     "TLSCAFile=ca.pem: No such file or directory; every connection fails with", 1},
+    {"TLS trust file without a certificate",
+     [](Station& s) {
+         s.write("ca.pem", "not a certificate\n");
+         s.write("tarnel.conf", std::string(kConfig) + "TLS=yes\nTLSCAFile=ca.pem\nMount=/m\n");
+     },
+     Severity::kError, "TLS trust file cannot be used", "tarnel.conf",
+     "TLSCAFile=ca.pem: it holds no PEM certificate", 1},
 
     // Warnings: the station plays, but something is probably not what was meant.
     {"configuration missing", [](Station& s) { fs::remove(s.dir.file("tarnel.conf")); },
@@ -284,7 +324,66 @@ const FaultCase kFaults[] = {
      Severity::kWarning, "frame rate unset", "media/b.nsv", "a later sync frame sets the rate", 0},
     {"reload by signal after cd fails", cd_media_playlist(""), Severity::kWarning,
      "reload would end the run", "playlist.plo", "a reload by SIGUSR1 fails", 0},
+    {"title with a line break and an escape",
+     media("media/b.nsv",
+           [](NsvWriter& w) {
+               w.file_header("TITLE=|B\r\n\x1b[2J|").frames(60, 0x1E, 400, 100, 30);
+           }),
+     Severity::kWarning, "title has control characters", "media/b.nsv",
+     "\"B\\x0d\\x0a\\x1b[2J\": tarnel shows each control character as \"?\"", 0},
+    {"title of 4 KiB",
+     media(
+         "media/b.nsv",
+         [](NsvWriter& w) {
+             w.file_header("TITLE=|" + std::string(4096, 't') + "|").frames(60, 0x1E, 400, 100, 30);
+         }),
+     Severity::kWarning, "title longer than 1 KiB", "media/b.nsv",
+     "the title is 4096 bytes long; tarnel uses only its first 1024 bytes", 0},
+    {"log directory missing",
+     [](Station& s) {
+         s.write("tarnel.conf", replaced(kConfig, "station.log", "logs/station.log"));
+     },
+     Severity::kWarning, "log file cannot be written", "tarnel.conf",
+     "/logs: No such file or directory; tarnel writes no log file", 0},
+    {"log file is a link",
+     [](Station& s) {
+         s.write("elsewhere.log", "");
+         fs::create_symlink("elsewhere.log", s.dir.file("station.log"));
+     },
+     Severity::kWarning, "log file cannot be written", "tarnel.conf",
+     "LogFile=station.log: it is a symbolic link, which tarnel does not follow", 0},
+    {"TLS trust file missing without TLS",
+     [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "TLSCAFile=ca.pem\n"); },
+     Severity::kWarning, "TLS trust file cannot be used", "tarnel.conf",
+     "(TLS=yes is not set, so it is not used now)", 0},
+    {"password key misspelt",
+     [](Station& s) { s.write("tarnel.conf", std::string(kConfig) + "password=hunter2\n"); },
+     Severity::kWarning, "unknown configuration key", "tarnel.conf",
+     "line 4: \"password=***\" is no key", 0},
 };
+
+// check quoted unrecognised lines word for word: a mistyped password key, a blank before "=" and
+// the rest of a password longer than tarnel reads at once all showed the secret.
+TEST_F(StationCheckTest, NoReportShowsAPassword) {
+    Station station;
+    station.write("tarnel.conf", std::string(kConfig) + "password=hunter2\nPassword =opensesame\n" +
+                                     "Password=" + std::string(250, 'x') + "tailsecret\n" +
+                                     "SourcePwd: letmein\nGenre=Jazz\n");
+    const StationReport report = check(station);
+    const std::string text = format_check_text(report, false);
+    const std::string json = format_check_json(report, false);
+    for (const char* secret : {"hunter2", "opensesame", "tailsecret", "letmein"}) {
+        EXPECT_EQ(text.find(secret), std::string::npos) << secret << "\nin\n" << text;
+        EXPECT_EQ(json.find(secret), std::string::npos) << secret << "\nin\n" << json;
+    }
+    for (const char* part :
+         {"line 4: \"password=***\" is no key; ignored", "line 5: \"Password =***\" is no key",
+          "line 7: \"***\" (the rest of a line of more than 254 characters whose key looks like "
+          "a password; tarnel keeps only the first 254 characters of that line) is no key",
+          "line 8: \"SourcePwd: ***\" is no key"}) {
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\nin\n" << text;
+    }
+}
 
 TEST_F(StationCheckTest, EachFaultGivesItsReportLineAndStatus) {
     for (const FaultCase& c : kFaults) {
