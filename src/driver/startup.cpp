@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "config/config_file.h"
@@ -13,7 +14,9 @@
 #include "config/settings.h"
 #include "config/signals.h"
 #include "config/strformat.h"
+#include "control/control_socket_file.h"
 #include "driver/connection_loop.h"
+#include "driver/control_session.h"
 #include "driver/driver_state.h"
 #include "driver/run_status.h"
 #include "driver/service_notify.h"
@@ -84,6 +87,22 @@ int run(int argc, char** argv) {
     nsv_log("Source Program Started...");
     nsv_log(state.remember(strformat("pid: %d", static_cast<int>(getpid()))));
     publish_status(state.status);
+    // The control socket is opened once, before the playlist, so a station can be asked what it
+    // does from its start; a reloaded configuration does not move it.
+    std::unique_ptr<ControlSession> control;
+    if (!control_socket.empty()) {
+        try {
+            control = std::make_unique<ControlSession>(state, control_socket);
+        } catch (const ControlSocketError& error) {
+            const std::string failure =
+                "Control socket (" + control_socket + ") could not be opened: " + error.text();
+            nsv_log("FATAL ERROR: " + failure + "; exiting");
+            record_error(state.status, failure);
+            stop(state);
+            return 1;
+        }
+        nsv_log("Listening for control requests on " + control_socket);
+    }
     if (!load_playlist()) {
         nsv_log("FATAL ERROR: Playlist (" + playlist + ") could not be loaded!!; exiting");
         record_playlist_failure(state.status);

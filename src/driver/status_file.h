@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "driver/run_status.h"
@@ -14,6 +15,8 @@ namespace tarnel {
 // UTC in ISO 8601 ("2024-05-01T12:00:00Z"); values not known yet are null. Bytes of a title that
 // are not UTF-8 are replaced by U+FFFD, so the text is always valid JSON.
 std::string status_json(const RunStatus& status, std::time_t now);
+// The same object, for the control socket's GET /status to add to.
+nlohmann::ordered_json status_object(const RunStatus& status, std::time_t now);
 
 // Replaces the file at path with text so that a reader sees either the old or the new file, never
 // a part: the text goes to path + ".tmp", which is then renamed over path. Returns an empty

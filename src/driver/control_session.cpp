@@ -1,0 +1,62 @@
+#include "driver/control_session.h"
+
+#include <vector>
+
+#include "config/signals.h"
+#include "control/control_reply.h"
+#include "control/control_routes.h"
+#include "control/control_server.h"
+#include "driver/as_run_log.h"
+#include "driver/station_controller.h"
+
+namespace tarnel {
+
+namespace {
+
+// The open session, if any: the one place the waits find it.
+ControlSession* open_session = nullptr;
+
+}  // namespace
+
+ControlSession::ControlSession(DriverState& state, const std::string& path)
+    : controller_(std::make_unique<StationController>(state)),
+      server_(std::make_unique<ControlServer>(path)) {
+    open_session = this;
+    keep_history_in_memory(true);
+}
+
+ControlSession::~ControlSession() {
+    keep_history_in_memory(false);
+    open_session = nullptr;
+}
+
+bool control_session_open() {
+    return open_session != nullptr;
+}
+
+void sleep_serving_control(std::chrono::nanoseconds duration,
+                           std::chrono::nanoseconds serve_within) {
+    if (open_session == nullptr || serve_within <= std::chrono::nanoseconds::zero()) {
+        sleep_until_signal(duration);
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<pollfd> descriptors;
+    open_session->server_->add_poll_descriptors(descriptors);
+    sleep_until_signal(duration, descriptors);
+    // Clients that are connected are looked at after every wake-up as well, so that one that
+    // never sends is closed once its time is up.
+    ControlServer& server = *open_session->server_;
+    bool ready = server.client_count() > 0;
+    for (const pollfd& descriptor : descriptors) {
+        ready = ready || descriptor.revents != 0;
+    }
+    if (ready && std::chrono::steady_clock::now() - start < serve_within) {
+        StationController& controller = *open_session->controller_;
+        server.serve([&controller](const ControlRequest& request) {
+            return reply_bytes(answer_control_request(request, controller));
+        });
+    }
+}
+
+}  // namespace tarnel
