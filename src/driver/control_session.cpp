@@ -1,5 +1,6 @@
 #include "driver/control_session.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "config/signals.h"
@@ -40,18 +41,17 @@ void sleep_serving_control(std::chrono::nanoseconds duration,
         sleep_until_signal(duration);
         return;
     }
-    const auto start = std::chrono::steady_clock::now();
+    // Asleep with the clients' descriptors only until serving ends; what is ready then is served
+    // at once, and so is a client whose time is up.
     std::vector<pollfd> descriptors;
-    open_session->server_->add_poll_descriptors(descriptors);
-    sleep_until_signal(duration, descriptors);
-    // Clients that are connected are looked at after every wake-up as well, so that one that
-    // never sends is closed once its time is up.
     ControlServer& server = *open_session->server_;
+    server.add_poll_descriptors(descriptors);
+    sleep_until_signal(std::min(duration, serve_within), descriptors);
     bool ready = server.client_count() > 0;
     for (const pollfd& descriptor : descriptors) {
         ready = ready || descriptor.revents != 0;
     }
-    if (ready && std::chrono::steady_clock::now() - start < serve_within) {
+    if (ready) {
         StationController& controller = *open_session->controller_;
         server.serve([&controller](const ControlRequest& request) {
             return reply_bytes(answer_control_request(request, controller));

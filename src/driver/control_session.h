@@ -35,9 +35,10 @@ class ControlSession {
 bool control_session_open();
 
 // Sleeps at most duration, less when a signal comes, as sleep_until_signal does. While a control
-// session is open its clients wake the sleep too, and are served when that happens within
-// serve_within of the call; later they wait for the next call, so that a caller can keep the last
-// stretch before a tick free of requests. Without a session it is sleep_until_signal.
+// session is open and serve_within is above zero, the sleep ends after serve_within at the latest
+// and its clients wake it too; they are served before it returns (the caller sleeps on, and keeps
+// the last stretch before a tick free of requests by a serve_within that ends before it).
+// Without a session, or with serve_within at zero or below, it is sleep_until_signal.
 void sleep_serving_control(std::chrono::nanoseconds duration,
                            std::chrono::nanoseconds serve_within);
 
