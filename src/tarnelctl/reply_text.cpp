@@ -31,7 +31,7 @@ bool has(const Json& object, const char* key) {
 
 std::string line(const std::string& label, const std::string& value) {
     std::string padded = label + ":";
-    padded.resize(std::max<size_t>(padded.size() + 1, 16), ' ');
+    padded.resize(std::max<size_t>(padded.size() + 1, 17), ' ');
     return padded + value + "\n";
 }
 
