@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "control/control_reply.h"
 
@@ -15,6 +17,15 @@ namespace {
 // which is enough for the parser to refuse it.
 constexpr size_t kReceivePiece = 16 * 1024;
 constexpr size_t kMostKept = kMaxRequestHead + kMaxRequestBody + 1;
+// How long new connections wait when the process has no descriptor left for them.
+constexpr std::chrono::milliseconds kAcceptPause{250};
+
+// path as an absolute path: a relative one from the working directory now.
+std::string absolute(const std::string& path) {
+    std::error_code failed;
+    const std::filesystem::path whole = std::filesystem::absolute(path, failed);
+    return failed ? path : whole.string();
+}
 
 // Sends what the socket takes now; the count sent, or -1 when the connection failed.
 ssize_t send_now(int descriptor, const char* data, size_t length) {
@@ -31,15 +42,20 @@ ssize_t send_now(int descriptor, const char* data, size_t length) {
 ControlServer::ControlServer(std::string path) : ControlServer(std::move(path), Limits{}) {}
 
 ControlServer::ControlServer(std::string path, const Limits& limits)
-    : path_(std::move(path)), limits_(limits), socket_(claim_control_socket(path_)) {}
+    : path_(std::move(path)),
+      absolute_path_(absolute(path_)),
+      limits_(limits),
+      socket_(claim_control_socket(path_)) {}
 
 ControlServer::~ControlServer() {
     clients_.clear();
-    release_control_socket(path_, socket_);
+    release_control_socket(absolute_path_, socket_);
 }
 
 void ControlServer::add_poll_descriptors(std::vector<pollfd>& descriptors) const {
-    descriptors.push_back(pollfd{socket_.listener.get(), POLLIN, 0});
+    if (Clock::now() >= accepts_paused_until_) {
+        descriptors.push_back(pollfd{socket_.listener.get(), POLLIN, 0});
+    }
     for (const Client& client : clients_) {
         const bool sending = client.sent < client.reply.size();
         descriptors.push_back(
@@ -55,7 +71,10 @@ void ControlServer::accept_clients() {
             if (errno == EINTR || errno == ECONNABORTED) {
                 continue;
             }
-            return;  // none waiting (EAGAIN), or no descriptor left: try at the next round
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                accepts_paused_until_ = Clock::now() + kAcceptPause;
+            }
+            return;  // none waiting (EAGAIN), or no descriptor left: try again later
         }
         if (clients_.size() >= limits_.max_clients) {
             // Told at once rather than kept waiting; the reply fits any socket buffer.

@@ -69,9 +69,13 @@ class ControlServer {
     static void send_reply(Client& client);
 
     std::string path_;
+    std::string absolute_path_;  // for the removal, wherever the working directory is by then
     Limits limits_;
     ClaimedSocket socket_;
     std::vector<Client> clients_;
+    // While the process has no descriptor left for a new connection, the listener is not waited
+    // on (it would wake every wait at once) until this time.
+    Clock::time_point accepts_paused_until_{};
 };
 
 }  // namespace tarnel

@@ -1,6 +1,8 @@
 #include "driver/control_session.h"
 
 #include <algorithm>
+#include <exception>
+#include <string>
 #include <vector>
 
 #include "config/signals.h"
@@ -54,7 +56,13 @@ void sleep_serving_control(std::chrono::nanoseconds duration,
     if (ready) {
         StationController& controller = *open_session->controller_;
         server.serve([&controller](const ControlRequest& request) {
-            return reply_bytes(answer_control_request(request, controller));
+            // A request that fails in a way nobody foresaw is answered, and the stream goes on.
+            try {
+                return reply_bytes(answer_control_request(request, controller));
+            } catch (const std::exception& failure) {
+                return reply_bytes(
+                    error_reply(500, std::string("the request failed: ") + failure.what()));
+            }
         });
     }
 }

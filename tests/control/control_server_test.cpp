@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "control/control_reply.h"
@@ -119,6 +120,19 @@ TEST(ControlSocketFileTest, ALiveOneAndOtherFilesAreRefusedAndLeftAlone) {
     EXPECT_EQ(claim_failure(dir.file("missing/control.sock")), "No such file or directory");
     EXPECT_EQ(claim_failure(dir.path() + "/" + std::string(120, 'x')),
               "the path is longer than 107 bytes");
+}
+
+TEST(ControlSocketFileTest, ARelativePathIsRemovedAfterTheWorkingDirectoryChanged) {
+    const TempDir dir;
+    const std::string path = dir.file("control.sock");
+    std::unique_ptr<ControlServer> server;
+    {
+        const ScopedChdir inside(dir.path());
+        server = std::make_unique<ControlServer>("control.sock");
+    }
+    ASSERT_TRUE(file_exists(path));
+    server.reset();  // from another working directory, as after a playlist's #cd
+    EXPECT_FALSE(file_exists(path));
 }
 
 TEST(ControlSocketFileTest, ASocketPutThereByAnotherStationIsNotRemoved) {

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "support/control_client.h"
@@ -385,6 +387,46 @@ TEST(ControlEndToEndTest, HostileClientsCostTheStreamNothing) {
     for (const double offset : offsets) {
         EXPECT_LT(offset, 0.25);
     }
+    control.run.process().kill();
+}
+
+// Processor time (user and system) of a running process, in seconds.
+double processor_seconds(pid_t pid) {
+    std::istringstream stat(read_file("/proc/" + std::to_string(pid) + "/stat"));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i) {
+        if (i == 14 || i == 15) {  // utime, stime (after the name, which has no space here)
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST(ControlEndToEndTest, WithoutDescriptorsForNewClientsTheStationNeitherSpinsNorStops) {
+    LoopbackServer server;
+    ControlRun control(server);
+    const NsvWriter long_clip = clip(600, "Long");
+    long_clip.write(control.file("a.nsv"));
+    control.run.configure("ControlSocket=control.sock\n");
+    control.run.playlist("#Mode=basic\na.nsv\n");
+    control.run.start({"prlimit", "--nofile=12"});
+    ASSERT_TRUE(wait_for_stream(server, 1)) << control.run.console();
+    std::vector<Descriptor> flood;
+    for (int i = 0; i < 40; ++i) {
+        flood.push_back(connect_unix(control.socket(), true));
+    }
+    const double before = processor_seconds(control.run.process().pid());
+    std::this_thread::sleep_for(seconds(3));
+    const double used = processor_seconds(control.run.process().pid()) - before;
+    EXPECT_LT(used, 1.0) << "the waits spin on a listener that cannot accept";
+    flood.clear();
+    EXPECT_TRUE(wait_until([&] { return control.request("GET", "/status").status == 200; }, 15000));
+    NsvProcessState state;
+    const std::string wire = expected_stream(long_clip.bytes(), {}, state).wire();
+    const size_t sent = server.stream_bytes(0).size();
+    EXPECT_EQ(server.stream_bytes(0), wire.substr(0, sent));
+    EXPECT_GT(sent, wire.size() / 5);  // four seconds and more of twenty
     control.run.process().kill();
 }
 
