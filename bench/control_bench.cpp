@@ -199,8 +199,12 @@ void print_summary(const Figures& idle, const Figures& polled) {
                 a.median, a.p99, a.max, a.count, idle.cpu_seconds);
     std::printf("  GET /status 10 times a s:  %.2f / %.2f / %.2f ms (%zu seconds), CPU %.3f s\n",
                 b.median, b.p99, b.max, b.count, polled.cpu_seconds);
-    std::printf("  status replies:            %.2f / %.2f / %.2f ms (%zu requests, %zu failed)\n",
-                reply.median, reply.p99, reply.max, reply.count, polled.failed_requests);
+    const auto slowest = std::max_element(polled.reply_ms.begin(), polled.reply_ms.end());
+    std::printf(
+        "  status replies:            %.2f / %.2f / %.2f ms (%zu requests, %zu failed; the slowest "
+        "was number %zu)\n",
+        reply.median, reply.p99, reply.max, reply.count, polled.failed_requests,
+        static_cast<size_t>(slowest - polled.reply_ms.begin()) + 1);
 }
 
 bool parse_options(int argc, char** argv) {
