@@ -32,10 +32,13 @@ struct ControlRequest {
     std::string error;
 };
 
-// Reads one request from the start of bytes: complete once its head (lines end in CRLF or LF) and
-// Content-Length bytes of body have come; incomplete while what came can still begin a request
-// within the bounds above; malformed, with the status and reason to answer, as soon as it cannot.
-// Bytes after the request are not looked at.
+// The request at the start of bytes: complete, incomplete (can still become one within the
+// bounds) or malformed (with the status and reason to answer).
+//
+// Complete once its head (lines end in CRLF or LF) and Content-Length bytes of body have come;
+// incomplete while what came can still begin a request of at most kMaxRequestHead bytes of head
+// and kMaxRequestBody of body; malformed as soon as it cannot. Bytes after the request are not
+// looked at.
 ControlRequest parse_control_request(std::string_view bytes);
 
 }  // namespace tarnel
