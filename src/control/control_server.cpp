@@ -169,9 +169,12 @@ void ControlServer::serve(const Handler& handler) {
             client.finished = true;
         }
     }
-    clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
-                                  [](const Client& client) { return client.finished; }),
-                   clients_.end());
+    const auto done = std::remove_if(clients_.begin(), clients_.end(),
+                                     [](const Client& client) { return client.finished; });
+    if (done != clients_.end()) {
+        accepts_paused_until_ = Clock::time_point{};  // descriptors were freed
+    }
+    clients_.erase(done, clients_.end());
 }
 
 }  // namespace tarnel

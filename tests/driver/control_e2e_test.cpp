@@ -98,9 +98,10 @@ TEST(ControlEndToEndTest, AQueuedEntryFollowsTheCurrentOneThenThePlaylistGoesOn)
     control.run.process().kill();
     EXPECT_EQ(server.stream_bytes(0).substr(0, wire.size()), wire);
     const std::string log = control.run.log();
-    EXPECT_NE(log.find("Title Updated (Clip A)\n"
-                       "Control request: queued q.nsv (1 in the queue)\n"
-                       "Playing q.nsv from the queue\n"
+    // The title update of a runs beside the stream: its line may come before or after the
+    // request's.
+    EXPECT_NE(log.find("Control request: queued q.nsv (1 in the queue)\n"), std::string::npos);
+    EXPECT_NE(log.find("Playing q.nsv from the queue\n"
                        "Opened q.nsv successfully!\n"
                        "file has headers, they were skipped\n"
                        "Title Updated (Queued)\n"
@@ -428,9 +429,10 @@ TEST(ControlEndToEndTest, WithoutDescriptorsForNewClientsTheStationNeitherSpinsN
     EXPECT_TRUE(wait_until([&] { return control.request("GET", "/status").status == 200; }, 15000));
     NsvProcessState state;
     const std::string wire = expected_stream(long_clip.bytes(), {}, state).wire();
-    const size_t sent = server.stream_bytes(0).size();
-    EXPECT_EQ(server.stream_bytes(0), wire.substr(0, sent));
-    EXPECT_GT(sent, wire.size() / 5);  // four seconds and more of twenty
+    EXPECT_TRUE(wait_for_stream(server, wire.size() / 2));  // the stream goes on: ten seconds
+    const std::string got = server.stream_bytes(0);
+    const size_t compared = std::min(got.size(), wire.size());
+    EXPECT_TRUE(got.compare(0, compared, wire, 0, compared) == 0);
     control.run.process().kill();
 }
 
