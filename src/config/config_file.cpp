@@ -49,6 +49,8 @@ const Key kKeys[] = {
     {"TLS=", Rule::kYesNo, nullptr, &tls},
     {"TLSCAFile=", Rule::kText, &tls_ca_file, nullptr},
     {"StatusFile=", Rule::kText, &status_file, nullptr},
+    {"ControlSocket=", Rule::kText, &control_socket, nullptr},
+    {"AsRunLog=", Rule::kText, &as_run_log, nullptr},
 };
 
 struct ModeName {

@@ -26,6 +26,8 @@ std::string irc;
 std::string icq;
 std::string aim;
 std::string status_file;
+std::string control_socket;
+std::string as_run_log;
 std::string mount;
 std::string user;
 bool tls;
@@ -58,6 +60,8 @@ void reset_settings() {
     icq = "N/A";
     aim = "N/A";
     status_file.clear();
+    control_socket.clear();
+    as_run_log.clear();
     mount.clear();
     user = "source";
     tls = false;

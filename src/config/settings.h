@@ -30,6 +30,10 @@ extern std::string irc;
 extern std::string icq;
 extern std::string aim;
 extern std::string status_file;  // path of the JSON status file; empty: none
+// The control socket (a Unix stream socket, read at start-up only) and the as-run log (one JSON
+// line per item that went on air); empty: none.
+extern std::string control_socket;
+extern std::string as_run_log;
 // Icecast's own source protocol and TLS. An empty mount keeps the legacy protocol (password on
 // port + 1, title update through /admin.cgi); a mount ("/" first) selects a PUT to that mount on
 // the base port, authenticated as user. tls wraps every connection in TLS, verified against the

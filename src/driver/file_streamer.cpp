@@ -9,12 +9,14 @@
 #include "config/signals.h"
 #include "config/strformat.h"
 #include "config/wall_clock.h"
+#include "driver/as_run_log.h"
 #include "driver/loop_wait.h"
 #include "driver/pacing.h"
 #include "driver/playlist_traversal.h"
 #include "driver/run_status.h"
 #include "driver/service_notify.h"
 #include "driver/subtitle.h"
+#include "net/socket_exception.h"
 #include "nsv/nsv_format.h"
 
 namespace tarnel {
@@ -136,8 +138,23 @@ void PlaylistStreamer::run() {
     const WaitWatch server_replies(connection_.descriptor(), POLLIN,
                                    [this](short /*revents*/) { connection_.take_server_reply(); });
     const IdleLog::Session idle_session(state_.idle_log);
-    while (prepare_next_second()) {
-        send_prepared_second();
+    try {
+        while (prepare_next_second()) {
+            send_prepared_second();
+        }
+    } catch (const SocketException&) {
+        if (file_open_) {
+            record_file_end(ItemEnd::kConnectionLost);
+            if (state_.file_queued) {
+                state_.queue.put_back(state_.current_entry);
+            }
+        }
+        throw;
+    } catch (const EndOfRun&) {
+        if (file_open_) {
+            record_file_end(ItemEnd::kSkippedBySignal);  // a failed SIGUSR1 reload ends the run
+        }
+        throw;
     }
     resources_.titles.settle();
 }
@@ -166,6 +183,7 @@ PlaylistStreamer::Read PlaylistStreamer::read_second_of_file() {
         // A second that no real media has, or one whose buffer cannot be had (below), is not
         // sent: the rest of the file is skipped rather than the process aborted.
         if (length_ > kMaxSecondBytes) {
+            ending_ = ItemEnd::kOversizedSecond;
             resources_.titles.wait_for_outcome();
             nsv_log(
                 strformat("Skipping the rest of %s: a second of %ld bytes is more than real "
@@ -176,10 +194,12 @@ PlaylistStreamer::Read PlaylistStreamer::read_second_of_file() {
         try {
             make_room(resources_.buffer, static_cast<size_t>(length_) + kInsertionRoom);
         } catch (const std::bad_alloc&) {
+            ending_ = ItemEnd::kOversizedSecond;
             resources_.titles.wait_for_outcome();
             nsv_log(strformat("Skipping the rest of %s: no memory for a second of %ld bytes",
                               state_.current_entry.c_str(), length_));
             next_track = false;  // the skip request went with the rest of the file
+            state_.skip_requested = false;
             return Read::kFileEnded;
         }
         bytes_read_ = reader.ReadSecond(resources_.buffer.data(), length_);
@@ -188,8 +208,10 @@ PlaylistStreamer::Read PlaylistStreamer::read_second_of_file() {
         }
         resources_.titles.wait_for_outcome();
         nsv_log("Couldn't read from " + state_.file_title);
-        if (next_track) {
+        if (next_track || state_.skip_requested) {
+            ending_ = next_track ? ItemEnd::kSkippedBySignal : ItemEnd::kSkippedByRequest;
             next_track = false;
+            state_.skip_requested = false;
             return Read::kFileEnded;
         }
     }
@@ -201,13 +223,23 @@ bool PlaylistStreamer::choose_and_open_entry() {
         resources_.titles.settle();
         carry_out_signals();
         state_.idle_log.begin_entry();
+        // Entries asked for over the control socket come before the playlist's next.
+        if (std::optional<std::string> queued = state_.queue.take_next()) {
+            nsv_log(state_.remember("Playing " + *queued + " from the queue"));
+            state_.current_entry = std::move(*queued);
+            if (open_entry(true)) {
+                return true;
+            }
+            count_selection(false);
+            continue;
+        }
         switch (select_entry(state_)) {
             case Selection::kReloadFailed:
                 state_.idle_log.end_entry();
                 record_playlist_failure(state_.status);
                 return false;
             case Selection::kPlay:
-                if (open_entry()) {
+                if (open_entry(false)) {
                     return true;
                 }
                 count_selection(false);
@@ -220,15 +252,28 @@ bool PlaylistStreamer::choose_and_open_entry() {
     }
 }
 
-bool PlaylistStreamer::open_entry() {
+bool PlaylistStreamer::open_entry(bool queued) {
+    item_ = AsRunRecord{};
+    item_.entry = state_.current_entry;
+    item_.queued = queued;
+    item_.start = wall_clock_now();
     if (!resources_.reader.Open(state_.current_entry)) {
         nsv_log("Unable to open " + state_.current_entry);
-        advance_after_failed_open(state_);
+        item_.ended = ItemEnd::kNotOpened;
+        item_.end = item_.start;
+        record_on_air(item_);
+        if (!queued) {
+            advance_after_failed_open(state_);
+        }
         return false;
     }
     const std::string name = base_name(state_.current_entry);
     nsv_log("Opened " + name + " successfully!");
     choose_title(state_, resources_.reader, name);
+    item_.title = state_.file_title;
+    state_.requested_title.reset();  // one asked for the file before goes with it
+    state_.in_file = true;
+    state_.file_queued = queued;
     state_.status.entry = state_.current_entry;
     state_.status.title = state_.file_title;
     state_.status.second = 0;
@@ -236,13 +281,33 @@ bool PlaylistStreamer::open_entry() {
     resources_.titles.start(connection_.title_update(state_.file_title, state_.file_url));
     file_open_ = true;
     file_sent_ = false;
+    ending_ = ItemEnd::kPlayed;
     return true;
 }
 
-void PlaylistStreamer::end_file() {
+void PlaylistStreamer::record_file_end(ItemEnd ended) {
     file_open_ = false;
-    advance_after_file(state_);
+    state_.in_file = false;
+    item_.ended = ended;
+    item_.end = wall_clock_now();
+    record_on_air(item_);
+}
+
+void PlaylistStreamer::end_file() {
+    record_file_end(ending_);
+    // A queued file moves neither the playlist nor the clock.
+    if (!state_.file_queued) {
+        advance_after_file(state_);
+    }
     count_selection(file_sent_);
+}
+
+void PlaylistStreamer::start_requested_title() {
+    state_.file_title = std::move(*state_.requested_title);
+    state_.requested_title.reset();
+    state_.status.title = state_.file_title;
+    publish_status(state_.status);
+    resources_.titles.start(connection_.title_update(state_.file_title, state_.file_url));
 }
 
 void PlaylistStreamer::count_selection(bool streamed) {
@@ -271,10 +336,13 @@ void PlaylistStreamer::send_prepared_second() {
         tick = sent_in_ + 1;
     }
     const std::time_t second_start = wall_clock_second();
-    // The skip request is taken at this one place, at the tick, so a request arriving later in
-    // the cycle (or while the second was read) is kept whole for the next one.
-    const bool stop_after_second = next_track;
+    // The skip request (by signal or by the control socket) is taken at this one place, at the
+    // tick, so a request arriving later in the cycle (or while the second was read) is kept whole
+    // for the next one.
+    const bool skip_by_signal = next_track;
+    const bool stop_after_second = skip_by_signal || state_.skip_requested;
     next_track = false;
+    state_.skip_requested = false;
     const SubtitleOffer offer = compose_subtitle(state_, framerate_, second_start);
     SecondBuffer& buffer = resources_.buffer;
     try {
@@ -283,6 +351,7 @@ void PlaylistStreamer::send_prepared_second() {
         resources_.titles.wait_for_outcome();
         nsv_log(strformat("Skipping the rest of %s: no memory for a second of %ld bytes",
                           state_.current_entry.c_str(), length_));
+        ending_ = ItemEnd::kOversizedSecond;
         end_file();
         return;
     }
@@ -295,10 +364,18 @@ void PlaylistStreamer::send_prepared_second() {
     }
     if (!file_sent_) {
         state_.idle_log.entry_plays();
+        item_.start = wall_clock_now();
     }
     connection_.swrite(buffer.data(), static_cast<size_t>(produced));
     file_sent_ = true;
+    ++item_.seconds;
+    item_.bytes += static_cast<uint64_t>(produced);
     count_second_sent(state_.status, produced);
+    // A title asked for over the control socket goes out right after a second, when the file's
+    // own title update has ended (one runs at a time; the next second tries again).
+    if (state_.requested_title && !resources_.titles.running()) {
+        start_requested_title();
+    }
     wait_for_tick_ = static_cast<double>(frames_) >= framerate_;
     sent_in_ = second_start;
     if (wait_for_tick_) {
@@ -308,6 +385,7 @@ void PlaylistStreamer::send_prepared_second() {
         SecondBuffer().swap(buffer);
     }
     if (stop_after_second) {
+        ending_ = skip_by_signal ? ItemEnd::kSkippedBySignal : ItemEnd::kSkippedByRequest;
         end_file();
     }
 }

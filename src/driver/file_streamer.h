@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/uninitialised_allocator.h"
+#include "driver/as_run_record.h"
 #include "driver/driver_state.h"
 #include "driver/source_connection.h"
 #include "driver/title_updater.h"
@@ -41,7 +42,10 @@ struct StreamingResources {
     TitleUpdater titles;
 };
 
-// Streams the playlist over one source connection, one second per wall-clock second.
+// Streams the playlist over one source connection, one second per wall-clock second. Entries
+// asked for over the control socket (state.queue) come before the playlist's next entry and go
+// the same way, without moving the playlist or the clock; every entry taken up gets its line in
+// the as-run log when it ends.
 //
 // The shape of each cycle: at the tick, only what must be done then: the skip request is taken,
 // the subtitle composed and its chunk (or the end marker) put into the second that was read
@@ -57,7 +61,8 @@ class PlaylistStreamer {
                      StreamingResources& resources);
 
     // Streams until a "#reload" marker cannot reload the playlist (returns); a failed send or a
-    // reply from the server that ends the stream throws SocketException.
+    // reply from the server that ends the stream throws SocketException (a queued entry that was
+    // cut goes back to the queue's front, to play again from its start after reconnecting).
     void run();
 
   private:
@@ -68,10 +73,17 @@ class PlaylistStreamer {
     bool prepare_next_second();
     // The next second of the open file: scanned and read into the buffer, or the file's end.
     Read read_second_of_file();
-    // Chooses the next entry and opens it; false when the run must end.
+    // Chooses the next entry (the queue's first, else the playlist's) and opens it; false when
+    // the run must end.
     bool choose_and_open_entry();
-    bool open_entry();
+    bool open_entry(bool queued);
+    // The open file ended (how: ending_): its as-run line, and the playlist moves on after a
+    // playlist entry.
     void end_file();
+    // Records the open file's end in the as-run log.
+    void record_file_end(ItemEnd ended);
+    // Sends the title asked for over the control socket, by the file's own title update.
+    void start_requested_title();
     // A whole pass over the playlist that streamed nothing is followed by a pause.
     void count_selection(bool streamed);
     // Waits for the second's tick when it is due on one, then finishes and sends it.
@@ -83,7 +95,9 @@ class PlaylistStreamer {
     StreamingResources& resources_;
     size_t idle_selections_ = 0;
     bool file_open_ = false;
-    bool file_sent_ = false;  // a second of the open file went out
+    bool file_sent_ = false;             // a second of the open file went out
+    AsRunRecord item_;                   // the open file's as-run line, as far as it has gone
+    ItemEnd ending_ = ItemEnd::kPlayed;  // how the open file ends when end_file() comes
     // The second read into the buffer: its length as scanned, the bytes read, its frame rate
     // and frames.
     long length_ = 0;

@@ -2,6 +2,7 @@
 
 #include "config/signals.h"
 #include "config/wall_clock.h"
+#include "driver/control_session.h"
 #include "driver/loop_wait.h"
 #include "driver/service_notify.h"
 
@@ -14,7 +15,7 @@ void wait_for_next_second(std::time_t second_start) {
         if (wall_clock_second() != second_start) {
             return;
         }
-        wait_once(WaitDeadline::wall_clock(second_start + 1));
+        wait_once(deadline_towards_tick(second_start + 1));
     }
 }
 
@@ -24,6 +25,7 @@ void pause_handling_signals(std::chrono::milliseconds duration) {
          now = std::chrono::steady_clock::now()) {
         carry_out_signals();
         notify_watchdog();
+        serve_control_in_pause();
         wait_once(WaitDeadline::steady(end));
     }
     carry_out_signals();

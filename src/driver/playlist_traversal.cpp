@@ -29,12 +29,13 @@ void basic_advance() {
     }
 }
 
-// Moves an object's position to its next item, wrapping to the first item after its name.
-void item_advance(int object) {
-    if (!within(object, object_list.size()) || !within(object, playlist_list_pos.size())) {
+// Moves an object's position in positions to its next item, wrapping to the first item after
+// its name.
+void item_advance_in(std::vector<int>& positions, int object) {
+    if (!within(object, object_list.size()) || !within(object, positions.size())) {
         return;
     }
-    int& position = playlist_list_pos[static_cast<size_t>(object)];
+    int& position = positions[static_cast<size_t>(object)];
     const size_t size = object_list[static_cast<size_t>(object)].size();
     if (position >= 0 && static_cast<size_t>(position) + 1 < size) {
         ++position;
@@ -43,12 +44,20 @@ void item_advance(int object) {
     }
 }
 
-void clock_advance() {
-    if (clock_pos >= 0 && static_cast<size_t>(clock_pos) + 1 < clock_list.size()) {
-        ++clock_pos;
+void item_advance(int object) {
+    item_advance_in(playlist_list_pos, object);
+}
+
+void clock_advance_in(int& clock) {
+    if (clock >= 0 && static_cast<size_t>(clock) + 1 < clock_list.size()) {
+        ++clock;
     } else {
-        clock_pos = 0;
+        clock = 0;
     }
+}
+
+void clock_advance() {
+    clock_advance_in(clock_pos);
 }
 
 Selection select_basic(DriverState& state) {
@@ -209,6 +218,72 @@ size_t playlist_pass_length() {
         entries = playlist_list.size();
     }
     return entries > 0 ? entries : 1;
+}
+
+std::optional<std::string> upcoming_playlist_entry(const DriverState& state) {
+    // The file that plays moves the position on when it ends, unless it came from the queue.
+    const bool after_current = state.in_file && !state.file_queued;
+    if (playlist_mode == kPlaylistBasic) {
+        if (playlist_list.empty()) {
+            return std::nullopt;
+        }
+        int position = playlist_pos;
+        if (after_current) {
+            const bool last = static_cast<size_t>(position) + 1 >= playlist_list.size();
+            position = position >= 0 && !last ? position + 1 : 0;
+        }
+        if (!within(position, playlist_list.size())) {
+            position = 0;
+        }
+        return playlist_list[static_cast<size_t>(position)];
+    }
+    if (playlist_mode != kPlaylistObject || clock_list.empty() || object_list.empty()) {
+        return std::nullopt;
+    }
+    // The object selection on copies of the positions.
+    std::vector<int> positions = playlist_list_pos;
+    int clock = clock_pos;
+    int object = state.current_object;
+    if (after_current) {
+        item_advance_in(positions, object);
+        clock_advance_in(clock);
+    }
+    const size_t steps = playlist_pass_length() + clock_list.size() + 1;
+    for (size_t step = 0; step < steps; ++step) {
+        if (!within(clock, clock_list.size())) {
+            clock = 0;
+        }
+        const std::string& clock_entry = clock_list[static_cast<size_t>(clock)];
+        for (size_t i = 0; i < object_list.size(); ++i) {
+            if (object_list[i][0] == clock_entry) {
+                object = static_cast<int>(i);
+                break;
+            }
+        }
+        if (!within(object, object_list.size())) {
+            object = 0;
+        }
+        const auto index = static_cast<size_t>(object);
+        while (positions.size() <= index) {
+            positions.push_back(1);
+        }
+        const std::vector<std::string>& items = object_list[index];
+        if (items.size() < 2) {
+            clock_advance_in(clock);
+            continue;
+        }
+        int& position = positions[index];
+        if (position < 1 || static_cast<size_t>(position) >= items.size()) {
+            position = 1;
+        }
+        const std::string& entry = items[static_cast<size_t>(position)];
+        if (entry == "#reload" || entry.find("#shuffle") != std::string::npos) {
+            item_advance_in(positions, object);  // a marker: the item after it plays
+            continue;
+        }
+        return entry;
+    }
+    return std::nullopt;
 }
 
 }  // namespace tarnel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,12 @@ void advance_after_failed_open(const DriverState& state);
 // times, then moves the name, the marker and a "#reload" entry back where they belong.
 void shuffle_object(std::vector<std::string>& v, size_t marker_pos, int repetitions,
                     Rand48& random);
+
+// The entry the playlist gives next as it stands now (for the control socket's status): after the
+// file that plays when that file came from the playlist, else at the current position. Markers
+// on the way are passed over as the selection would pass them; a shuffle or reload can still
+// change what comes. Nothing when the playlist holds nothing to play.
+std::optional<std::string> upcoming_playlist_entry(const DriverState& state);
 
 // How many selections make one pass over the playlist, at least 1: a pass with nothing streamed
 // means the playlist cannot play right now.

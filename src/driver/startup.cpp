@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,10 @@
 #include "config/settings.h"
 #include "config/signals.h"
 #include "config/strformat.h"
+#include "control/control_socket_file.h"
 #include "driver/command_line.h"
 #include "driver/connection_loop.h"
+#include "driver/control_session.h"
 #include "driver/driver_state.h"
 #include "driver/exit_status.h"
 #include "driver/run_status.h"
@@ -89,6 +92,22 @@ int run(int argc, char** argv) {
     nsv_log("Source Program Started...");
     nsv_log(state.remember(strformat("pid: %d", static_cast<int>(getpid()))));
     publish_status(state.status);
+    // The control socket is opened once, before the playlist, so a station can be asked what it
+    // does from its start; a reloaded configuration does not move it.
+    std::unique_ptr<ControlSession> control;
+    if (!control_socket.empty()) {
+        try {
+            control = std::make_unique<ControlSession>(state, control_socket);
+        } catch (const ControlSocketError& error) {
+            const std::string failure =
+                "Control socket (" + control_socket + ") could not be opened: " + error.text();
+            nsv_log("FATAL ERROR: " + failure + "; exiting");
+            record_error(state.status, failure);
+            stop(state);
+            return 1;
+        }
+        nsv_log("Listening for control requests on " + control_socket);
+    }
     if (!load_playlist()) {
         nsv_log("FATAL ERROR: Playlist (" + playlist + ") could not be loaded!!; exiting");
         nsv_log(playlist_failure_line());

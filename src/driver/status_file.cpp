@@ -53,7 +53,7 @@ nlohmann::ordered_json delay_json(const DelayHistogram& histogram) {
 
 }  // namespace
 
-std::string status_json(const RunStatus& status, std::time_t now) {
+nlohmann::ordered_json status_object(const RunStatus& status, std::time_t now) {
     nlohmann::ordered_json json;
     json["version"] = kVersion;
     json["pid"] = static_cast<long>(getpid());
@@ -75,7 +75,13 @@ std::string status_json(const RunStatus& status, std::time_t now) {
     json["last_error"] = text_or_null(status.last_error);
     json["last_error_time"] = utc_time(status.last_error_time);
     json["updated"] = utc_time(now);
-    return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    return json;
+}
+
+std::string status_json(const RunStatus& status, std::time_t now) {
+    return status_object(status, now)
+               .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+           "\n";
 }
 
 std::string replace_file(const std::string& path, const std::string& text,

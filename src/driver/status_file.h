@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <ctime>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,8 @@ namespace tarnel {
 // the texts are replaced (printable_text), and bytes of a title that are not UTF-8 by U+FFFD, so
 // the text is always valid JSON.
 std::string status_json(const RunStatus& status, std::time_t now);
+// The same object, for the control socket's GET /status to add to.
+nlohmann::ordered_json status_object(const RunStatus& status, std::time_t now);
 
 // Replaces the file at path with text so that a reader sees either the old or the new file, never
 // a part: the text goes to a new file in the same directory, path + ".tmp." + six random

@@ -24,11 +24,14 @@ using std::chrono::milliseconds;
 
 constexpr const char* kLogrotate = "/usr/sbin/logrotate";
 
-// The example, for the log file at path. Its "su" line names the current user and group when
-// running as root, and goes when not (logrotate can only switch users as root).
-std::string logrotate_config(const std::string& path) {
+// The example, for the log file at path (and the as-run log at as_run). Its "su" line names the
+// current user and group when running as root, and goes when not (logrotate can only switch
+// users as root).
+std::string logrotate_config(const std::string& path, const std::string& as_run = "") {
     std::string config = read_file(std::string(TARNEL_SOURCE_DIR) + "/examples/logrotate");
     config = std::regex_replace(config, std::regex("/var/log/tarnel/\\*\\.log"), path);
+    config = std::regex_replace(config, std::regex("/var/log/tarnel/\\*\\.as-run\\.jsonl"),
+                                as_run.empty() ? path + ".as-run.jsonl" : as_run);
     std::string su;
     if (geteuid() == 0) {
         su = std::string("    su ") + getpwuid(geteuid())->pw_name + " " +
@@ -130,6 +133,55 @@ TEST(LogRotationEndToEndTest, TheExampleRenamesTheLogWhileItIsWrittenAndNoLineIs
     const std::string expected = without_padding(without_stamps(console));
     EXPECT_EQ(without_stamps(logged), expected);
     EXPECT_GE(count_of(expected, "SIGWINCH recieved"), 40u * kRotations);
+}
+
+TEST(LogRotationEndToEndTest, TheExampleRotatesTheAsRunLogAndEveryItemHasOneWholeLine) {
+    if (access(kLogrotate, X_OK) != 0) {
+        GTEST_SKIP() << "logrotate is not installed (scripts/install-deps installs it)";
+    }
+    LoopbackServer server;
+    TarnelRun run(server);
+    run.configure("RealTime=no\nAsRunLog=as-run.jsonl\n");
+    NsvWriter clip;  // one second: an as-run line every second
+    clip.file_header("TITLE='Clip'").frames(30, 0x1E, 200, 40, 30);
+    clip.write(run.dir().file("clip.nsv"));
+    run.playlist("#Mode=basic\nclip.nsv\n");
+    const std::string as_run = run.dir().file("as-run.jsonl");
+    const std::string config = run.dir().write(
+        "logrotate.conf", logrotate_config(run.dir().file("not-rotated.log"), as_run));
+    run.start();
+    constexpr int kRotations = 4;
+    for (int rotation = 0; rotation < kRotations; ++rotation) {
+        ASSERT_TRUE(wait_until([&] { return file_exists(as_run); }, 10000)) << run.log();
+        sleep_ms(1500);
+        const std::string output = run.dir().file("logrotate.txt");
+        ASSERT_EQ(run_program(kLogrotate, {"-f", "-s", run.dir().file("state"), config},
+                              run.dir().path(), output),
+                  0)
+            << read_file(output);
+    }
+    ASSERT_TRUE(wait_until([&] { return file_exists(as_run); }, 10000));
+    run.process().kill();
+
+    std::string lines;
+    for (int n = kRotations; n >= 2; --n) {
+        lines += decompressed(run.dir(), as_run + "." + std::to_string(n) + ".gz");
+    }
+    lines += read_file(as_run + ".1") + read_file(as_run);
+    const std::regex record(
+        "\\{\"start\":\"[^\"]+\",\"end\":\"[^\"]+\",\"entry\":\"clip\\.nsv\","
+        "\"title\":\"Clip\",\"seconds\":1,\"bytes\":\\d+,\"ended\":\"played\","
+        "\"queued\":false\\}\n");
+    size_t records = 0;
+    for (std::sregex_iterator it(lines.begin(), lines.end(), record), end; it != end; ++it) {
+        ++records;
+    }
+    EXPECT_EQ(records, static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')));
+    // One line for every file that ended: each opening but the last, still playing.
+    const size_t opened = count_of(run.log(), "Opened clip.nsv successfully!");
+    EXPECT_GE(records + 1, opened);
+    EXPECT_LE(records, opened);
+    EXPECT_GE(records, 4u);
 }
 
 }  // namespace

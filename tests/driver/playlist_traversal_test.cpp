@@ -187,3 +187,65 @@ TEST_F(TraversalTest, NothingToPlay) {
 
 }  // namespace
 }  // namespace tarnel::test
+
+namespace tarnel::test {
+namespace {
+
+// What upcoming_playlist_entry says, at every step of a play, against what is then played: while
+// a file from the playlist plays, the one after it; between files, the next one; while a queued
+// file plays, the next one too (the playlist stands still).
+class UpcomingEntryTest : public TraversalTest {
+  protected:
+    void expect_each_prediction_comes_true(int files) {
+        for (int played = 0, guard = 0; played < files && guard < 100; ++guard) {
+            state_.in_file = false;
+            const std::optional<std::string> before = upcoming_playlist_entry(state_);
+            state_.in_file = true;
+            state_.file_queued = true;
+            EXPECT_EQ(upcoming_playlist_entry(state_), before) << "during a queued file";
+            const Selection selection = select_entry(state_);
+            if (selection != Selection::kPlay) {
+                continue;  // a marker: the prediction already passed over it
+            }
+            EXPECT_EQ(before, state_.current_entry) << "selection " << guard;
+            state_.file_queued = false;
+            const std::optional<std::string> during = upcoming_playlist_entry(state_);
+            advance_after_file(state_);
+            state_.in_file = false;
+            EXPECT_EQ(during, upcoming_playlist_entry(state_)) << "selection " << guard;
+            ++played;
+        }
+    }
+};
+
+TEST_F(UpcomingEntryTest, BasicModeIncludingTheWrapAndAReload) {
+    load("#Mode=basic\na\nb\nc\n");
+    expect_each_prediction_comes_true(7);
+    play(1);  // now at b
+    dir_.write("list.plo", "#Mode=basic\nx\ny\n");
+    ASSERT_TRUE(load_playlist());
+    state_.in_file = true;
+    state_.file_queued = false;
+    EXPECT_EQ(upcoming_playlist_entry(state_), "x");  // -1 after a reload
+    state_.in_file = false;
+    EXPECT_EQ(upcoming_playlist_entry(state_), "x");
+}
+
+TEST_F(UpcomingEntryTest, ObjectModeFollowsTheClockPastEmptyObjectsAndMarkers) {
+    load(
+        "#Mode=object\n#define rock\n#define jazz\n#define none\n"
+        "#list rock\nr1\nr2\nr3\n#reload\n#\n#list jazz\nj1\nj2\n#\n"
+        "#clock:\nrock\nnone\nrock\njazz\n#\n");
+    expect_each_prediction_comes_true(12);
+}
+
+TEST_F(UpcomingEntryTest, NothingWhenNothingCanBeSelected) {
+    EXPECT_EQ(upcoming_playlist_entry(state_), std::nullopt);  // no playlist loaded
+    load("#Mode=basic\n");
+    EXPECT_EQ(upcoming_playlist_entry(state_), std::nullopt);
+    load("#Mode=object\n#define empty\n#clock:\nempty\n#\n");
+    EXPECT_EQ(upcoming_playlist_entry(state_), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tarnel::test

@@ -89,7 +89,8 @@ void stream_with_installed_program() {
     clip.write(dir.file("clip.nsv"));
     dir.write("list.plo", "#Mode=basic\nclip.nsv\n");
     dir.write("tarnel.conf", "Server=127.0.0.1\nPort=" + server.port_text() +
-                                 "\nPlaylist=list.plo\nLogFile=tarnel.log\nRealTime=no\n");
+                                 "\nPlaylist=list.plo\nLogFile=tarnel.log\nRealTime=no\n"
+                                 "ControlSocket=control.sock\n");
     Process tarnel("/usr/bin/tarnel", {"tarnel.conf"}, dir.path(), dir.file("console.txt"));
     NsvProcessState state;
     const std::string wire = expected_stream(clip.bytes(), {}, state).wire();
@@ -102,6 +103,10 @@ void stream_with_installed_program() {
     const size_t streamed = server.stream_bytes(0).size();
     const size_t headers = server.bytes(0).size() - streamed;
     EXPECT_TRUE(server.wait_for_bytes(0, headers + wire.size(), milliseconds(10000)));
+    // The installed control command reaches the installed program.
+    const Result status = run("/usr/bin/tarnelctl", {"-s", dir.file("control.sock"), "status"});
+    EXPECT_EQ(status.status, 0) << status.output;
+    EXPECT_EQ(status.output.rfind("State:           streaming\n", 0), 0u) << status.output;
     tarnel.kill();
     EXPECT_EQ(server.stream_bytes(0).substr(0, wire.size()), wire);
     EXPECT_NE(read_file(dir.file("tarnel.log")).find("Opened clip.nsv successfully!"),
@@ -136,10 +141,14 @@ TEST(InstalledPackageTest, InstallsRunsStreamsAndRemovesCleanly) {
     const Result version = run("/usr/bin/tarnel", {"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output, "tarnel " TARNEL_VERSION "\n");
+    const Result control = run("/usr/bin/tarnelctl", {"--version"});
+    EXPECT_EQ(control.status, 0);
+    EXPECT_EQ(control.output, "tarnelctl " TARNEL_VERSION "\n");
 
     for (const auto& [section, page] : {std::pair<const char*, const char*>{"1", "tarnel"},
                                         {"5", "tarnel.conf"},
-                                        {"1", "tarnel-nsv"}}) {
+                                        {"1", "tarnel-nsv"},
+                                        {"1", "tarnelctl"}}) {
         const Result found = run("/usr/bin/man", {"-w", section, page});
         EXPECT_EQ(found.status, 0) << page << ": " << found.output;
         EXPECT_EQ(found.output, std::string("/usr/share/man/man") + section + "/" + page + "." +

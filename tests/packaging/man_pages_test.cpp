@@ -17,7 +17,7 @@
 namespace tarnel::test {
 namespace {
 
-const char* const kPages[] = {"tarnel.1", "tarnel.conf.5", "tarnel-nsv.1"};
+const char* const kPages[] = {"tarnel.1", "tarnel.conf.5", "tarnel-nsv.1", "tarnelctl.1"};
 
 std::string page_path(const std::string& page) {
     return std::string(TARNEL_MAN_DIR) + "/" + page;
@@ -265,6 +265,70 @@ TEST(ManPagesTest, TheToolPageNamesTheCommandsOptionsAndCheckProblemsOfTheGuide)
         }
     }
     EXPECT_EQ(commands, (std::set<std::string>{"check", "convert", "info", "mux"}));
+}
+
+TEST(ManPagesTest, TheControlPageNamesEveryCommandOfTheProgramsUsage) {
+    const TempDir dir;
+    ASSERT_EQ(run_program(TARNELCTL_BINARY, {"--help"}, dir.path(), dir.file("usage.txt")), 0);
+    std::istringstream lines(read_file(dir.file("usage.txt")));
+    const std::string page = read_file(page_path("tarnelctl.1"));
+    std::set<std::string> commands;
+    bool in_commands = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "Commands:") {
+            in_commands = true;
+        } else if (in_commands && line.rfind("  ", 0) == 0) {
+            std::istringstream words(line);
+            std::string command;
+            words >> command;
+            commands.insert(command);
+        } else if (in_commands) {
+            break;
+        }
+    }
+    EXPECT_EQ(commands, (std::set<std::string>{"status", "next", "skip", "queue", "unqueue", "play",
+                                               "title", "reload", "history"}));
+    for (const std::string& command : commands) {
+        // ".B status", ".BI queue file", ".BR "reload config" | playlist" and the like.
+        EXPECT_TRUE(std::regex_search(page, std::regex("\\n\\.B[IR]? \"?" + command + "[ \"\\n]")))
+            << command;
+    }
+}
+
+// The README's jq line, run over a few as-run records: the plays of each title in the month,
+// most played first.
+TEST(ManPagesTest, TheReadmesAsRunExampleCountsThePlaysOfEachTitleInAMonth) {
+    const TempDir dir;
+    if (run_program("/bin/sh", {"-c", "command -v jq"}, dir.path(), dir.file("which.txt")) != 0) {
+        GTEST_SKIP() << "jq is not installed (scripts/install-deps installs it)";
+    }
+    std::istringstream lines(read_file(std::string(TARNEL_SOURCE_DIR) + "/README.md"));
+    std::string command;
+    for (std::string line; std::getline(lines, line) && command.empty();) {
+        if (line.rfind("jq -s -r 'map(select(.ended == \"played\"", 0) == 0) {
+            command = line;
+        }
+    }
+    ASSERT_FALSE(command.empty()) << "the README's jq line was not found";
+    const std::string path = "/var/log/tarnel/news.as-run.jsonl";
+    ASSERT_NE(command.find(path), std::string::npos);
+    const auto record = [](const std::string& start, const std::string& title,
+                           const std::string& ended) {
+        return R"({"start":")" + start + R"(","end":")" + start + R"(","entry":"x.nsv","title":")" +
+               title + R"(","seconds":20,"bytes":2500000,"ended":")" + ended +
+               R"(","queued":false})" + "\n";
+    };
+    const std::string log = dir.write(
+        "as-run.jsonl", record("2026-12-01T10:00:00.000Z", "Weather", "played") +
+                            record("2026-12-02T10:00:00.000Z", "News", "played") +
+                            record("2026-12-03T10:00:00.000Z", "News", "played") +
+                            record("2026-12-04T10:00:00.000Z", "News", "skipped by request") +
+                            record("2026-11-30T10:00:00.000Z", "Weather", "played") +
+                            record("2027-01-01T00:00:00.000Z", "Weather", "played"));
+    command.replace(command.find(path), path.size(), log);
+    ASSERT_EQ(run_program("/bin/sh", {"-c", command}, dir.path(), dir.file("counts.txt")), 0)
+        << read_file(dir.file("counts.txt"));
+    EXPECT_EQ(read_file(dir.file("counts.txt")), "2\tNews\n1\tWeather\n");
 }
 
 }  // namespace
