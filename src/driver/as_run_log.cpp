@@ -11,6 +11,7 @@
 
 #include "config/log.h"
 #include "config/settings.h"
+#include "config/stdio_file.h"
 #include "config/unique_descriptor.h"
 
 namespace tarnel {
@@ -24,11 +25,20 @@ std::deque<std::string> lines_in_memory;
 
 // Appends line in one write; an empty string or the reason it failed.
 std::string append_line(const std::string& path, const std::string& line) {
-    // Non-blocking, so that a path naming a FIFO without a reader fails instead of hanging.
+    // Non-blocking, so that a path naming a FIFO without a reader fails instead of hanging; a
+    // symbolic link planted at the path is not followed, and only a regular file is written.
     const UniqueDescriptor file(::open(
-        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640));
+        path.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0640));
     if (!file) {
+        return open_failure_text(errno);
+    }
+    struct stat status {};
+    if (fstat(file.get(), &status) != 0) {
         return std::strerror(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return "it is not a regular file";
     }
     ssize_t written = 0;
     do {

@@ -103,8 +103,7 @@ int run(int argc, char** argv) {
                 "Control socket (" + control_socket + ") could not be opened: " + error.text();
             nsv_log("FATAL ERROR: " + failure + "; exiting");
             record_error(state.status, failure);
-            stop(state);
-            return 1;
+            return stop(state, kExitFailure);
         }
         nsv_log("Listening for control requests on " + control_socket);
     }

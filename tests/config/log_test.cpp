@@ -184,8 +184,8 @@ TEST_F(LogTest, TheWarningGoesToTheJournalBareAndNeverIntoAFile) {
     journal_console = true;
     logfile = dir_.path();  // a directory cannot be opened for appending
     nsv_log("line");
-    EXPECT_EQ(capture_.text(),
-              "line\nWarning: could not write the log file " + logfile + ": a directory, not a file\n");
+    EXPECT_EQ(capture_.text(), "line\nWarning: could not write the log file " + logfile +
+                                   ": a directory, not a file\n");
 }
 
 // A title or file name with a line break or an escape sequence: each sink gets one line, in which
