@@ -89,18 +89,64 @@ function definition(list, term, value) {
   list.append(element('dt', null, term), element('dd', null, value));
 }
 
-function drawCard(card, now) {
-  const node = element('article', 'card ' + stateClass(card));
-  node.dataset.station = card.name;
+// A card is made once per station and then updated in place, so that its buttons, its open
+// lists and what the user is about to click stay where they are between polls.
+function makeCard(name) {
+  const node = element('article', 'card');
+  node.dataset.station = name;
+  const parts = {};
   const heading = element('h2');
-  heading.append(element('span', 'name', card.name), element('span', 'state', stateLabel(card)));
-  node.append(heading);
+  parts.state = element('span', 'state');
+  heading.append(element('span', 'name', name), parts.state);
+  parts.problem = element('p', 'error');
+  parts.title = element('p', 'title');
+  parts.title.dataset.role = 'title';
+  parts.entry = element('p', 'entry');
+  parts.facts = element('dl');
+  parts.error = element('p', 'error');
+  parts.error.dataset.role = 'last-error';
+  parts.queue = element('details');
+  parts.queue.open = true;
+  parts.queueSummary = element('summary');
+  parts.queueList = element('ol');
+  parts.queue.append(parts.queueSummary, parts.queueList);
+  parts.history = element('details');
+  parts.historyList = element('ol');
+  parts.historyList.reversed = true;
+  parts.history.append(element('summary', null, 'Last played'), parts.historyList);
+  parts.actions = element('div', 'actions');
+  const button = (label, className, handler) => {
+    const b = element('button', className, label);
+    b.type = 'button';
+    b.dataset.action = label.toLowerCase().split(' ')[0];
+    b.addEventListener('click', handler);
+    parts.actions.append(b);
+  };
+  button('Skip', 'primary', () => control(name, 'Skip', 'POST', '/skip', {}));
+  button('Queue file', '', () => openPicker(name, 'queue'));
+  button('Play file now', '', () => openPicker(name, 'play'));
+  button('Set title', '', () => openTitle(name));
+  parts.controlProblem = element('p', 'meta');
+  parts.notice = element('p', 'notice');
+  parts.notice.setAttribute('role', 'status');
+  node.append(heading, parts.problem, parts.title, parts.entry, parts.facts, parts.error,
+              parts.queue, parts.history, parts.actions, parts.controlProblem, parts.notice);
+  node.parts = parts;
+  return node;
+}
 
-  if (card.problem) node.append(element('p', 'error', card.problem));
-  const title = element('p', 'title', card.title || (card.entry ? fileName(card.entry) : 'nothing on air yet'));
-  title.dataset.role = 'title';
-  node.append(title);
-  if (card.entry) node.append(element('p', 'entry', card.entry));
+function setText(node, text) {
+  node.hidden = !text;
+  if (node.textContent !== (text || '')) node.textContent = text || '';
+}
+
+function updateCard(node, card, now) {
+  const parts = node.parts;
+  node.className = 'card ' + stateClass(card);
+  setText(parts.state, stateLabel(card));
+  setText(parts.problem, card.problem);
+  setText(parts.title, card.title || (card.entry ? fileName(card.entry) : 'nothing on air yet'));
+  setText(parts.entry, card.entry);
 
   const facts = element('dl');
   if (card.entry && typeof card.second === 'number') definition(facts, 'Played', duration(card.second));
@@ -112,80 +158,63 @@ function drawCard(card, now) {
     ? duration(card.seconds_sent) + ' (' + (card.bytes_sent / 1048576).toFixed(1) + ' MiB)' : '');
   if (card.reconnections) definition(facts, 'Reconnections', card.reconnections);
   if (card.server) definition(facts, 'Server', card.server + (card.port ? ':' + card.port : '') + (card.mount || ''));
-  node.append(facts);
+  parts.facts.replaceChildren(...facts.childNodes);
 
-  if (card.last_error) {
-    const error = element('p', 'error');
-    error.dataset.role = 'last-error';
-    error.textContent = 'Last error: ' + card.last_error +
-      (card.last_error_time ? ' (' + ago(card.last_error_time, now) + ', ' + card.last_error_time + ')' : '');
-    node.append(error);
-  }
+  setText(parts.error, card.last_error ? 'Last error: ' + card.last_error +
+    (card.last_error_time ? ' (' + ago(card.last_error_time, now) + ', ' + card.last_error_time + ')' : '') : '');
 
-  if (card.queue && card.queue.length) {
-    const queue = element('details');
-    queue.open = true;
-    queue.append(element('summary', null, 'Queue (' + card.queue.length + ')'));
-    const items = element('ol');
-    card.queue.forEach((item, index) => {
-      const row = element('li', null, fileName(item.entry) + ' ');
-      if (card.control) {
-        const remove = element('button', 'small', 'Remove');
-        remove.type = 'button';
-        remove.addEventListener('click', () =>
-          control(card.name, 'Remove', 'DELETE', '/queue/' + (index + 1)));
-        row.append(remove);
-      }
-      items.append(row);
-    });
-    queue.append(items);
-    node.append(queue);
-  }
+  const queue = card.queue || [];
+  parts.queue.hidden = queue.length === 0;
+  parts.queueSummary.textContent = 'Queue (' + queue.length + ')';
+  parts.queueList.replaceChildren(...queue.map((item, index) => {
+    const row = element('li', null, fileName(item.entry) + ' ');
+    if (card.control) {
+      const remove = element('button', 'small', 'Remove');
+      remove.type = 'button';
+      remove.addEventListener('click', () =>
+        control(card.name, 'Remove', 'DELETE', '/queue/' + (index + 1)));
+      row.append(remove);
+    }
+    return row;
+  }));
 
-  if (card.history && card.history.length) {
-    const history = element('details');
-    history.append(element('summary', null, 'Last played'));
-    const items = element('ol');
-    items.reversed = true;
-    card.history.slice().reverse().forEach((item) => {
-      items.append(element('li', null, (item.title || fileName(item.entry)) + ' \u2014 ' +
-        (item.ended || '') + (item.end ? ', ' + ago(item.end, now) : '')));
-    });
-    history.append(items);
-    node.append(history);
-  }
+  const history = card.history || [];
+  parts.history.hidden = history.length === 0;
+  parts.historyList.replaceChildren(...history.slice().reverse().map((item) =>
+    element('li', null, (item.title || fileName(item.entry)) + ' \u2014 ' + (item.ended || '') +
+      (item.end ? ', ' + ago(item.end, now) : ''))));
 
-  if (card.control) {
-    const actions = element('div', 'actions');
-    const button = (label, className, handler) => {
-      const b = element('button', className, label);
-      b.type = 'button';
-      b.dataset.action = label.toLowerCase().split(' ')[0];
-      b.addEventListener('click', handler);
-      actions.append(b);
-    };
-    button('Skip', 'primary', () => control(card.name, 'Skip', 'POST', '/skip', {}));
-    button('Queue file', '', () => openPicker(card.name, 'queue'));
-    button('Play file now', '', () => openPicker(card.name, 'play'));
-    button('Set title', '', () => openTitle(card.name));
-    node.append(actions);
-  } else if (card.control_problem) {
-    node.append(element('p', 'meta', 'Control socket: ' + card.control_problem));
-  }
-
+  parts.actions.hidden = !card.control;
+  setText(parts.controlProblem, !card.control && card.control_problem
+    ? 'Control socket: ' + card.control_problem : '');
   const notice = notices.get(card.name);
-  if (notice && notice.until > Date.now()) {
-    const line = element('p', 'notice ' + (notice.error ? 'error' : 'meta'), notice.text);
-    line.setAttribute('role', 'status');
-    node.append(line);
-  }
-  return node;
+  const showing = notice && notice.until > Date.now();
+  parts.notice.className = 'notice ' + (showing && notice.error ? 'error' : 'meta');
+  setText(parts.notice, showing ? notice.text : '');
 }
+
+const cards = new Map();  // station -> its card element
 
 function render(data) {
   lastData = data;
   const main = document.getElementById('stations');
-  main.replaceChildren(...data.stations.map((card) => drawCard(card, data.time)));
+  const seen = new Set();
+  data.stations.forEach((card, index) => {
+    seen.add(card.name);
+    let node = cards.get(card.name);
+    if (!node) {
+      node = makeCard(card.name);
+      cards.set(card.name, node);
+    }
+    updateCard(node, card, data.time);
+    if (main.children[index] !== node) main.insertBefore(node, main.children[index] || null);
+  });
+  for (const [name, node] of cards) {
+    if (!seen.has(name)) {
+      node.remove();
+      cards.delete(name);
+    }
+  }
   document.getElementById('empty').hidden = data.stations.length > 0;
   const up = data.stations.filter((card) => card.up).length;
   const streaming = data.stations.filter((card) => card.up && card.state === 'streaming').length;
