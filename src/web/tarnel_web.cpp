@@ -1,5 +1,6 @@
 // tarnel-web: the stations of this machine as a web page and as Prometheus metrics.
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -85,6 +86,11 @@ int main(int argc, char** argv) {
         fail(problem);
         return kUsageError;
     }
+
+    // glibc gives each thread that allocates an arena of its own, and keeps what a request freed
+    // in it: with the server's pool of threads each reading every station in turn, the peak
+    // memory grew with the pool (72 MiB for /metrics of 1,000 stations, 16 MiB with one arena).
+    mallopt(M_ARENA_MAX, 1);
 
     // SIGTERM and SIGINT end the program: blocked in every thread, and taken by sigwait below.
     sigset_t stop_signals;
