@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Opens tarnel-web's page in headless Chromium (Selenium and chromium-driver), finds every
-station named on the command line (the page is WIDTH pixels wide), clicks Skip on the first one and waits until its card shows
-a new title. Prints one JSON object: {"found": [...], "before": TITLE, "after": TITLE} and keeps
+station named on the command line (the page is WIDTH pixels wide), clicks Skip on the first one
+and waits until its card shows a new title. Its clips are CLIP seconds long: near a clip's end
+it first waits for the next one, so that the title changes by the click and not by the clip
+ending. Prints one JSON object: {"found": [...], "before": TITLE, "after": TITLE} and keeps
 a screenshot. Exit status 0 when all went through, 1 otherwise (with "error" in the object)."""
 
 import json
@@ -35,10 +37,27 @@ def title_of(driver, name):
         return None
 
 
+def played_seconds(driver, name):
+    """The card's "Played" figure ("m:ss" or "h:mm:ss") in seconds, or None."""
+    try:
+        terms = card(driver, name).find_elements(By.CSS_SELECTOR, "dt")
+        for term in terms:
+            if term.text == "Played":
+                value = term.find_element(By.XPATH, "following-sibling::dd[1]").text
+                seconds = 0
+                for part in value.split(":"):
+                    seconds = seconds * 60 + int(part)
+                return seconds
+    except (StaleElementReferenceException, AttributeError, ValueError):
+        pass
+    return None
+
+
 def main():
-    # dashboard_browser.py URL SCREENSHOT WIDTH NAME...
+    # dashboard_browser.py URL SCREENSHOT WIDTH CLIP NAME...
     url, screenshot, width = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    names = sys.argv[4:]
+    clip = int(sys.argv[4])
+    names = sys.argv[5:]
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     with tempfile.TemporaryDirectory() as profile:
@@ -63,7 +82,14 @@ def main():
                 wait.until(lambda d, n=name: card(d, n) is not None and title_of(d, n))
                 result["found"].append(name)
             first = names[0]
-            result["before"] = title_of(driver, first)
+            for _ in range(3):
+                result["before"] = title_of(driver, first)
+                played = played_seconds(driver, first)
+                if played is None or played < clip - 15:
+                    break
+                WebDriverWait(driver, clip).until(
+                    lambda d: title_of(d, first) not in (None, "", result["before"]))
+            result["played_before"] = played_seconds(driver, first)
             button = card(driver, first).find_element(By.CSS_SELECTOR, "button[data-action=skip]")
             wait.until(expected_conditions.element_to_be_clickable(button))
             button.click()

@@ -31,7 +31,8 @@ std::string StreamingStations::status_file(const std::string& name) const {
 bool StreamingStations::start(std::string& diagnostics) {
     IcecastServer::Options options;
     options.own_mount_password = kOwnMountPassword;
-    icecast_ = std::make_unique<IcecastServer>(options);
+    // Every clip first, so that the stations start together.
+    std::vector<std::vector<std::string>> clips_of;
     for (const std::string& name : names()) {
         std::vector<std::string> clips;
         for (const std::string part : {"first", "second"}) {
@@ -43,6 +44,11 @@ bool StreamingStations::start(std::string& diagnostics) {
             }
             clips.push_back(clip);
         }
+        clips_of.push_back(clips);
+    }
+    icecast_ = std::make_unique<IcecastServer>(options);
+    for (const std::string& name : names()) {
+        const std::vector<std::string>& clips = clips_of[stations_.size()];
         const std::string folder = run_dir_.file(name);
         mkdir(folder.c_str(), 0755);
         auto station = std::make_unique<TarnelRun>(icecast_->port());
