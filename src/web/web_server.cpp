@@ -1,6 +1,7 @@
 #include "web/web_server.h"
 
 #include <httplib.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -150,6 +151,10 @@ struct WebServer::Routes {
         server.Get(R"(/(app\.js|app\.css))", [](const httplib::Request& request,
                                                 httplib::Response& response) {
             const Asset* asset = find_asset(request.path);
+            if (asset == nullptr) {
+                response.status = 404;
+                return;
+            }
             response.set_content(std::string(asset->body), std::string(asset->type).c_str());
         });
         server.Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
