@@ -260,7 +260,7 @@ async function showFolder(path) {
     for (const entry of listing.entries) {
       const item = element('li');
       const target = path ? path + '/' + entry.name : entry.name;
-      const b = element('button', null, (entry.folder ? '\u{1F4C1} ' : '') + entry.name);
+      const b = element('button', null, entry.folder ? entry.name + '/' : entry.name);
       b.type = 'button';
       b.dataset.path = target;
       b.addEventListener('click', () => {
