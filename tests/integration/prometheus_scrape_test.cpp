@@ -113,6 +113,14 @@ TEST(PrometheusScrapeTest, ThePromQlQueryGivesTheSecondsEachStationSentAndTheyRi
     EXPECT_EQ(per_station(prometheus.query("tarnel_station_up == 1")).size(), 2u);
     EXPECT_EQ(
         per_station(prometheus.query("tarnel_station_state{state=\"streaming\"} == 1")).size(), 2u);
+    // The stations' own first-byte delay histogram, with seconds counted in it.
+    EXPECT_EQ(per_station(prometheus.query("tarnel_first_byte_delay_seconds_count > 0")).size(),
+              2u);
+    EXPECT_EQ(
+        per_station(prometheus.query(
+                        "histogram_quantile(0.5, tarnel_first_byte_delay_seconds_bucket) >= 0"))
+            .size(),
+        2u);
     const nlohmann::json info = prometheus.query("tarnel_station_info{station=\"one\"}");
     ASSERT_TRUE(info.is_array() && info.size() == 1) << info;
     EXPECT_EQ(info[0]["metric"].value("title", "").rfind("one ", 0), 0u) << info;
