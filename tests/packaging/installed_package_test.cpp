@@ -17,6 +17,7 @@
 #include "support/nsv_writer.h"
 #include "support/process.h"
 #include "support/scoped_environment.h"
+#include "support/tarnel_web_run.h"
 #include "support/temp_dir.h"
 
 namespace tarnel::test {
@@ -113,6 +114,31 @@ void stream_with_installed_program() {
               std::string::npos);
 }
 
+// The installed tarnel-web serves the metrics of a station's status file.
+void serve_metrics_with_installed_program() {
+    const TempDir run_dir;
+    std::filesystem::create_directory(run_dir.file("news"));
+    run_dir.write("news/status.json", "{\"state\": \"idle\", \"seconds_sent\": 7}");
+    const int port = free_loopback_port();
+    Process web("/usr/bin/tarnel-web",
+                {"--listen", "127.0.0.1:" + std::to_string(port), "--run-dir", run_dir.path(),
+                 "--config", "/dev/null"},
+                run_dir.path(), run_dir.file("web.txt"));
+    ASSERT_TRUE(wait_until([&] { return connect_loopback(port).get() >= 0; }, 10000))
+        << read_file(run_dir.file("web.txt"));
+    const Descriptor connection = connect_loopback(port);
+    const std::string request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    ASSERT_EQ(send(connection.get(), request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t got; (got = recv(connection.get(), buffer, sizeof buffer, 0)) > 0;) {
+        reply.append(buffer, static_cast<size_t>(got));
+    }
+    EXPECT_NE(reply.find("tarnel_sent_seconds_total{station=\"news\"} 7\n"), std::string::npos)
+        << reply;
+}
+
 TEST(InstalledPackageTest, InstallsRunsStreamsAndRemovesCleanly) {
     const char* package = std::getenv("TARNEL_PACKAGE");
     if (package == nullptr || !file_exists(package)) {
@@ -145,26 +171,34 @@ TEST(InstalledPackageTest, InstallsRunsStreamsAndRemovesCleanly) {
     EXPECT_EQ(control.status, 0);
     EXPECT_EQ(control.output, "tarnelctl " TARNEL_VERSION "\n");
 
+    const Result web_version = run("/usr/bin/tarnel-web", {"--version"});
+    EXPECT_EQ(web_version.status, 0);
+    EXPECT_EQ(web_version.output, "tarnel-web " TARNEL_VERSION "\n");
+
     for (const auto& [section, page] : {std::pair<const char*, const char*>{"1", "tarnel"},
                                         {"5", "tarnel.conf"},
                                         {"1", "tarnel-nsv"},
-                                        {"1", "tarnelctl"}}) {
+                                        {"1", "tarnelctl"},
+                                        {"1", "tarnel-web"}}) {
         const Result found = run("/usr/bin/man", {"-w", section, page});
         EXPECT_EQ(found.status, 0) << page << ": " << found.output;
         EXPECT_EQ(found.output, std::string("/usr/share/man/man") + section + "/" + page + "." +
                                     section + ".gz\n");
     }
 
-    const Result verified =
-        run("/usr/bin/systemd-analyze", {"verify", "/usr/lib/systemd/system/tarnel@.service"});
-    EXPECT_EQ(verified.status, 0) << verified.output;
-    EXPECT_EQ(verified.output, "");
+    for (const char* unit : {"tarnel@.service", "tarnel-web.service"}) {
+        const Result verified = run("/usr/bin/systemd-analyze",
+                                    {"verify", std::string("/usr/lib/systemd/system/") + unit});
+        EXPECT_EQ(verified.status, 0) << unit << ": " << verified.output;
+        EXPECT_EQ(verified.output, "") << unit;
+    }
 
     EXPECT_TRUE(user_exists("tarnel"));
     struct stat config_dir {};
     EXPECT_EQ(stat("/etc/tarnel", &config_dir), 0);
 
     stream_with_installed_program();
+    serve_metrics_with_installed_program();
 
     // Removing the package keeps the operator's configuration, and nothing else.
     std::ofstream(kStationConfig) << "Server=127.0.0.1\n";

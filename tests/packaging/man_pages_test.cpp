@@ -17,7 +17,8 @@
 namespace tarnel::test {
 namespace {
 
-const char* const kPages[] = {"tarnel.1", "tarnel.conf.5", "tarnel-nsv.1", "tarnelctl.1"};
+const char* const kPages[] = {"tarnel.1", "tarnel.conf.5", "tarnel-nsv.1", "tarnelctl.1",
+                              "tarnel-web.1"};
 
 std::string page_path(const std::string& page) {
     return std::string(TARNEL_MAN_DIR) + "/" + page;

@@ -1,5 +1,6 @@
-// The systemd unit: what it runs, and how systemd rates its confinement. (Whether systemd accepts
-// it as a whole needs the installed program and manual pages: installed_package_test.)
+// The systemd units, the stations' and tarnel-web's: what they run, and how systemd rates their
+// confinement. (Whether systemd accepts them as a whole needs the installed programs and manual
+// pages: installed_package_test.)
 
 #include <gtest/gtest.h>
 
@@ -40,10 +41,35 @@ TEST(ServiceUnitTest, RunsOneStationPerInstanceAsItsOwnUserWithItsOwnDirectories
         << unit;
 }
 
-TEST(ServiceUnitTest, SystemdRatesItsExposureOkOrBetter) {
+TEST(ServiceUnitTest, TheWebUnitRunsTarnelWebInTheStationsGroupSeeingOnlyItsOwnConfiguration) {
+    const std::string unit = read_file(TARNEL_WEB_UNIT_FILE);
+    for (const char* line : {
+             "Type=notify",
+             "DynamicUser=yes",
+             "SupplementaryGroups=tarnel",
+             "NoNewPrivileges=yes",
+             "CapabilityBoundingSet=",
+             "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX",
+         }) {
+        EXPECT_TRUE(has_line(unit, line)) << line;
+    }
+    EXPECT_TRUE(std::regex_search(
+        unit,
+        std::regex("\nExecStart=/[^ ]*/bin/tarnel-web --config /[^ ]*etc/tarnel/web\\.conf\n")))
+        << unit;
+    EXPECT_TRUE(std::regex_search(unit, std::regex("\nTemporaryFileSystem=/[^ ]*etc/tarnel:ro\n")))
+        << unit;
+    EXPECT_TRUE(
+        std::regex_search(unit, std::regex("\nBindReadOnlyPaths=-/[^ ]*etc/tarnel/web\\.conf\n")))
+        << unit;
+}
+
+class UnitRating : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(UnitRating, SystemdRatesItsExposureOkOrBetter) {
     const TempDir dir;
-    // The template as an instance, the way systemd would load it for a station.
-    const std::string instance = dir.write("tarnel@station.service", unit_text());
+    // A template as an instance, the way systemd would load it for a station.
+    const std::string instance = dir.write(GetParam().first, read_file(GetParam().second));
     const int status =
         run_program("/usr/bin/systemd-analyze", {"security", "--offline=true", instance},
                     dir.path(), dir.file("out.txt"), 60000);
@@ -59,6 +85,11 @@ TEST(ServiceUnitTest, SystemdRatesItsExposureOkOrBetter) {
     EXPECT_TRUE(rating[2] == "OK" || rating[2] == "SAFE" || rating[2] == "PERFECT") << output;
     std::cout << "exposure " << rating[1] << " " << rating[2] << "\n";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ServiceUnitTest, UnitRating,
+    ::testing::Values(std::make_pair("tarnel@station.service", TARNEL_UNIT_FILE),
+                      std::make_pair("tarnel-web.service", TARNEL_WEB_UNIT_FILE)));
 
 }  // namespace
 }  // namespace tarnel::test
