@@ -1,6 +1,5 @@
 #include "support/streaming_stations.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
@@ -56,32 +55,10 @@ bool StreamingStations::start(std::string& diagnostics) {
             "Password=" +
             (name == "one" ? icecast_->options().source_password
                            : std::string(kOwnMountPassword) + "\nMount=" + mount_of(name)) +
-            "\nRealTime=no\nStatusFile=" + status_file(name) + "\nStreamName=" + name + "\n");
+            "\nRealTime=no\nStatusFile=" + status_file(name) + "\nControlSocket=" + folder +
+            "/control.sock\nStreamName=" + name + "\n");
         station->playlist("#Mode=basic\n" + clips[0] + "\n" + clips[1] + "\n");
         station->start();
-        const std::string directory = station->dir().path();
-        const std::string status_path = status_file(name);
-        sockets_.serve(folder + "/control.sock", [status_path,
-                                                  directory](const ControlRequest& request) {
-            nlohmann::json status = nlohmann::json::parse(read_file(status_path), nullptr, false);
-            if (!status.is_object()) {
-                return control_error(503, "no status yet");
-            }
-            if (request.method == "GET" && request.target == "/status") {
-                status["directory"] = directory;
-                status["next"] = nullptr;
-                status["queue"] = nlohmann::json::array();
-                return ControlAnswer{200, status.dump()};
-            }
-            if (request.method == "GET" && request.target.rfind("/history", 0) == 0) {
-                return ControlAnswer{200, R"({"items": []})"};
-            }
-            if (request.method == "POST" && request.target == "/skip") {
-                kill(static_cast<pid_t>(status.at("pid").get<long>()), SIGUSR2);
-                return ControlAnswer{200, R"({"ok": true})"};
-            }
-            return control_error(404, "not served by this stand-in");
-        });
         stations_.push_back(std::move(station));
     }
     return true;

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "support/control_socket_stub.h"
 #include "support/icecast_server.h"
 #include "support/tarnel_run.h"
 #include "support/temp_dir.h"
@@ -13,13 +12,9 @@ namespace tarnel::test {
 
 // Two real stations (build/tarnel) streaming to a private Icecast, laid out the way tarnel-web
 // finds the stations of a machine: a run directory with one folder per station holding its
-// status file and control socket. Station "one" uses the legacy source protocol to the mount
-// /stream, station "two" Icecast's own protocol to /tarnel.nsv; each plays two clips, titled
-// "NAME first" (first_seconds long) and "NAME second" (second_seconds long).
-//
-// The control sockets are stand-ins that serve what a station's socket serves from its status
-// file (GET /status, with the station's directory, and an empty queue and history) and carry
-// out POST /skip with SIGUSR2, which the station treats as a skip.
+// status file and control socket (ControlSocket=). Station "one" uses the legacy source protocol to
+// the mount /stream, station "two" Icecast's own protocol to /tarnel.nsv; each plays two clips,
+// titled "NAME first" (first_seconds long) and "NAME second" (second_seconds long).
 class StreamingStations {
   public:
     StreamingStations(int first_seconds, int second_seconds);
@@ -47,7 +42,6 @@ class StreamingStations {
     TempDir run_dir_;
     std::unique_ptr<IcecastServer> icecast_;
     std::vector<std::unique_ptr<TarnelRun>> stations_;
-    ControlSocketStub sockets_;
 };
 
 // The title Icecast's /status-json.xsl shows for the source on mount, or an empty string.
