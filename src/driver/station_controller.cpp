@@ -8,6 +8,7 @@
 #include "config/wall_clock.h"
 #include "driver/as_run_log.h"
 #include "driver/entry_check.h"
+#include "driver/file_streamer.h"
 #include "driver/playlist_reload.h"
 #include "driver/playlist_traversal.h"
 #include "driver/status_file.h"
@@ -140,8 +141,11 @@ ControlOutcome StationController::set_title(const std::string& title) {
     if (!state_.in_file) {
         return {Refusal::kNothingPlays, "no file is playing"};
     }
-    nsv_log("Control request: title " + title);
-    state_.requested_title = title;
+    // The same bound as a title from a file's header: the title reaches every sink and the server.
+    const std::optional<std::string> cut = cut_header_value(title);
+    const std::string& taken = cut ? *cut : title;
+    nsv_log("Control request: title " + taken);
+    state_.requested_title = taken;
     return {};
 }
 

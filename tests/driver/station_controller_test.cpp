@@ -6,6 +6,7 @@
 #include "config/playlist.h"
 #include "config/settings.h"
 #include "driver/as_run_log.h"
+#include "driver/file_streamer.h"
 #include "driver/status_file.h"
 #include "support/console_capture.h"
 #include "support/nsv_writer.h"
@@ -139,6 +140,14 @@ TEST_F(StationControllerTest, SkipAndTitleAreLeftForTheStreamingLoop) {
     EXPECT_TRUE(state_.skip_requested);
     EXPECT_EQ(log(),
               "Control request: title Breaking news\nControl request: skip to the next track\n");
+
+    // A title longer than a file's header may give is cut the same way, at a character boundary.
+    const std::string long_title = "\xC3\xA9" + std::string(2000, 'x');
+    EXPECT_EQ(station_.set_title(long_title).refusal, Refusal::kNone);
+    EXPECT_EQ(state_.requested_title, long_title.substr(0, kMaxTitleBytes));
+    EXPECT_EQ(station_.set_title(std::string(kMaxTitleBytes - 1, 'y') + "\xC3\xA9").refusal,
+              Refusal::kNone);
+    EXPECT_EQ(state_.requested_title, std::string(kMaxTitleBytes - 1, 'y'));
 }
 
 TEST_F(StationControllerTest, APlaylistThatCannotBeLoadedLeavesTheOldOneInForce) {
