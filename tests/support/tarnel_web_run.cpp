@@ -3,8 +3,6 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
-#include <regex>
-
 #include "support/loopback_listener.h"
 
 namespace tarnel::test {
@@ -75,10 +73,15 @@ WebReply TarnelWebRun::request(const std::string& method, const std::string& pat
 
 std::string TarnelWebRun::page_token() const {
     const std::string page = request("GET", "/").body;
-    std::smatch token;
-    return std::regex_search(page, token,
-                             std::regex("<meta name=\"tarnel-token\" content=\"([0-9a-f]+)\">"))
-               ? token[1].str()
+    const std::string before = "<meta name=\"tarnel-token\" content=\"";
+    const size_t start = page.find(before);
+    if (start == std::string::npos) {
+        return "";
+    }
+    const size_t at = start + before.size();
+    const size_t end = page.find_first_not_of("0123456789abcdef", at);
+    return end != std::string::npos && end > at && page.compare(end, 2, "\">") == 0
+               ? page.substr(at, end - at)
                : std::string();
 }
 
