@@ -1,5 +1,7 @@
 #include "config/port_number.h"
 
+#include <string>
+
 #include "config/settings.h"
 
 namespace tarnel {
@@ -24,6 +26,18 @@ std::optional<long long> decimal_number(std::string_view text) {
         value = value * 10 + (c - '0');
     }
     return value;
+}
+
+std::optional<size_t> decimal_number_in(std::string_view text, size_t limit) {
+    // More digits than the limit has can only be too large.
+    if (text.size() > std::to_string(limit).size()) {
+        return std::nullopt;
+    }
+    const std::optional<long long> value = decimal_number(text);
+    if (!value || *value < 1 || static_cast<unsigned long long>(*value) > limit) {
+        return std::nullopt;
+    }
+    return static_cast<size_t>(*value);
 }
 
 std::optional<int> port_number(std::string_view text) {

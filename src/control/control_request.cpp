@@ -1,6 +1,6 @@
 #include "control/control_request.h"
 
-#include <cstring>
+#include "net/http_syntax.h"
 
 namespace tarnel {
 
@@ -15,17 +15,6 @@ bool is_digit(char c) {
 // A byte that may stand in a request target: visible ASCII.
 bool is_visible(char c) {
     return c > 0x20 && c < 0x7F;
-}
-
-// A byte that may stand in a header value: visible, space, tab or above 0x7F.
-bool is_text(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte == '\t' || (byte >= 0x20 && byte != 0x7F);
-}
-
-// RFC 9110 token characters, for header names.
-bool is_token(char c) {
-    return is_visible(c) && std::strchr("\"(),/:;<=>?@[\\]{}", c) == nullptr;
 }
 
 char lower(char c) {
@@ -117,30 +106,6 @@ int request_line_status(std::string_view line, bool complete) {
     return version == "HTTP/1.0" || version == "HTTP/1.1" ? 0 : 505;
 }
 
-// Whether line is, or can still become, a header line: a token, a colon and a value. A line
-// that starts with white space (an obsolete folded line) is refused.
-bool header_line_fits(std::string_view line, bool complete) {
-    const size_t colon = line.find(':');
-    const std::string_view name = line.substr(0, colon);
-    for (const char c : name) {
-        if (!is_token(c)) {
-            return false;
-        }
-    }
-    if (colon == std::string_view::npos) {
-        return !complete;
-    }
-    if (name.empty()) {
-        return false;
-    }
-    for (const char c : line.substr(colon + 1)) {
-        if (!is_text(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // What the head says about the body, gathered line by line.
 struct HeadFields {
     bool has_length = false;
@@ -228,7 +193,7 @@ ControlRequest parse_control_request(std::string_view bytes) {
                 return malformed(status, status == 505 ? "only HTTP/1.0 and HTTP/1.1 are spoken"
                                                        : "malformed request line");
             }
-        } else if (!header_line_fits(line, complete)) {
+        } else if (!http_header_line_fits(line, complete)) {
             return malformed(400, "malformed header line");
         }
         const size_t head_so_far = complete ? end + 1 : bytes.size();

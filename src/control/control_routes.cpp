@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "config/port_number.h"
+
 namespace tarnel {
 
 namespace {
@@ -43,25 +45,6 @@ ControlReply queue_reply(StationControl& station) {
 
 ControlReply refused(const ControlOutcome& outcome) {
     return error_reply(status_of(outcome.refusal), outcome.message);
-}
-
-// A whole number from 1 to limit written in decimal digits only, or nothing.
-std::optional<size_t> number_in(const std::string& text, size_t limit) {
-    // More digits than the limit has can only be too large.
-    if (text.empty() || text.size() > std::to_string(limit).size()) {
-        return std::nullopt;
-    }
-    size_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<size_t>(c - '0');
-    }
-    if (value < 1 || value > limit) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 // The value of key in a query "a=1&b=2", or nothing when the key is not there.
@@ -108,7 +91,7 @@ ControlReply answer_queue_add(const ControlRequest& request, StationControl& sta
 
 ControlReply answer_unqueue(const std::string& number_text, StationControl& station) {
     const std::vector<std::string> queue = station.queue();
-    const std::optional<size_t> number = number_in(number_text, queue.size());
+    const std::optional<size_t> number = decimal_number_in(number_text, queue.size());
     const ControlOutcome outcome =
         number ? station.unqueue(*number)
                : ControlOutcome{Refusal::kNoSuchItem, "there is no item " + number_text +
@@ -158,7 +141,7 @@ ControlReply answer_reload(const ControlRequest& request, StationControl& statio
 ControlReply answer_history(const ControlRequest& request, StationControl& station) {
     size_t count = kDefaultHistoryItems;
     if (const std::optional<std::string> n = query_value(request.query, "n")) {
-        const std::optional<size_t> number = number_in(*n, kMaxHistoryItems);
+        const std::optional<size_t> number = decimal_number_in(*n, kMaxHistoryItems);
         if (!number) {
             return error_reply(
                 400, "n must be a whole number from 1 to " + std::to_string(kMaxHistoryItems));

@@ -1,6 +1,6 @@
 #include "net/http_reply.h"
 
-#include <cstring>
+#include "net/http_syntax.h"
 
 namespace tarnel {
 
@@ -8,18 +8,6 @@ namespace {
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
-}
-
-// A byte that may stand in a header value or a reason phrase: visible, space, tab or above 0x7F.
-bool is_text(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte == '\t' || (byte >= 0x20 && byte != 0x7F);
-}
-
-// RFC 9110 token characters, for header names.
-bool is_token(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte > 0x20 && byte < 0x7F && std::strchr("\"(),/:;<=>?@[\\]{}", c) == nullptr;
 }
 
 // Whether line (without its line end) is, or with complete == false can still become, a status
@@ -34,34 +22,11 @@ bool status_line_fits(std::string_view line, bool complete) {
                                 : line[i] != expected) {
                 return false;
             }
-        } else if ((i == kShape.size() && line[i] != ' ') || !is_text(line[i])) {
+        } else if ((i == kShape.size() && line[i] != ' ') || !is_http_text(line[i])) {
             return false;
         }
     }
     return !complete || line.size() >= kShape.size();
-}
-
-// Whether line is, or can still become, a header line: a token, a colon and a value.
-bool header_line_fits(std::string_view line, bool complete) {
-    const size_t colon = line.find(':');
-    const std::string_view name = line.substr(0, colon);
-    for (const char c : name) {
-        if (!is_token(c)) {
-            return false;
-        }
-    }
-    if (colon == std::string_view::npos) {
-        return !complete;
-    }
-    if (name.empty()) {
-        return false;
-    }
-    for (const char c : line.substr(colon + 1)) {
-        if (!is_text(c)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -87,7 +52,7 @@ HttpReply parse_http_reply(std::string_view bytes) {
             return reply;
         }
         const bool fits =
-            first ? status_line_fits(line, complete) : header_line_fits(line, complete);
+            first ? status_line_fits(line, complete) : http_header_line_fits(line, complete);
         if (!fits) {
             reply.state = HttpReply::State::kMalformed;
             return reply;

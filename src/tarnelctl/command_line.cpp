@@ -2,27 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "config/port_number.h"
+
 namespace tarnel::ctl {
 
 namespace {
-
-// A whole number from 1 to limit in decimal digits, or nothing.
-std::optional<size_t> number_in(const std::string& text, size_t limit) {
-    if (text.empty() || text.size() > std::to_string(limit).size()) {
-        return std::nullopt;
-    }
-    size_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<size_t>(c - '0');
-    }
-    if (value < 1 || value > limit) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // A station name is one path component of /run/tarnel.
 bool valid_station_name(const std::string& name) {
@@ -68,7 +52,7 @@ std::string read_command(const std::vector<std::string>& words, Invocation& invo
         invocation.command = Command::kUnqueue;
         error = takes(1, 1);
         if (error.empty()) {
-            const std::optional<size_t> number = number_in(words[1], 100000);
+            const std::optional<size_t> number = decimal_number_in(words[1], 100000);
             if (!number) {
                 return "unqueue takes the number of a queue item, counted from 1";
             }
@@ -93,7 +77,7 @@ std::string read_command(const std::vector<std::string>& words, Invocation& invo
         invocation.number = kDefaultHistory;
         error = takes(0, 1);
         if (error.empty() && arguments == 1) {
-            const std::optional<size_t> number = number_in(words[1], kMaxHistory);
+            const std::optional<size_t> number = decimal_number_in(words[1], kMaxHistory);
             if (!number) {
                 return "history takes a number of items from 1 to " + std::to_string(kMaxHistory);
             }

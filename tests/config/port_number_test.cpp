@@ -41,6 +41,28 @@ TEST(PortNumberTest, OnlyAWholeNumberFrom1To65535IsAPort) {
     }
 }
 
+// Queue positions and history lengths: a count from 1 to a limit, never more digits than it has.
+TEST(PortNumberTest, ANumberInItsRangeHasNoMoreDigitsThanTheLimit) {
+    const struct {
+        const char* text;
+        std::optional<size_t> number;
+    } cases[] = {
+        {"1", 1},
+        {"100", 100},
+        {"007", 7},
+        {"0", std::nullopt},
+        {"101", std::nullopt},
+        {"0007", std::nullopt},
+        {"", std::nullopt},
+        {"1a", std::nullopt},
+        {"-1", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(decimal_number_in(c.text, 100), c.number) << '"' << c.text << '"';
+    }
+}
+
 TEST(PortNumberTest, TheBasePortOfTheSettingIsZeroWhenItNamesNone) {
     reset_settings();
     EXPECT_EQ(base_port_number(), 8000);
