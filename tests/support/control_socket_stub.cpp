@@ -9,26 +9,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "control/control_reply.h"
+
 namespace tarnel::test {
 
 namespace {
 
 constexpr size_t kMaxRequestBytes = 1024 * 1024;
-
-const char* reason_phrase(int status) {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 400:
-            return "Bad Request";
-        case 404:
-            return "Not Found";
-        case 409:
-            return "Conflict";
-        default:
-            return status < 500 ? "Client Error" : "Server Error";
-    }
-}
 
 // Reads one request: the head up to the empty line, then Content-Length bytes of body.
 bool read_request(int connection, ControlRequest& request) {
