@@ -11,7 +11,9 @@
 //         ... --streams N --spread                      the same, spread over every processor
 //                                                       (the sink among them)
 //         ... --streams N --tls                         the same in TLS, trusting the system's
-//                                                       store (see run_tarnel)
+//                                                       store (see system_store_with)
+//         ... --streams N --tls --bundle                the same, the store given as one bundle
+//                                                       file (SSL_CERT_FILE)
 //         ... --streams N --minimal                     the same with bench/minimal_sender.c in
 //                                                       place of Tarnel: the floor of a paced
 //                                                       stream on this machine
@@ -25,6 +27,8 @@
 // costs: processor time and peak memory, plain against TLS (pacing is not measured there).
 
 #include <benchmark/benchmark.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -48,6 +52,7 @@
 #include "support/icecast_server.h"
 #include "support/process.h"
 #include "support/process_stats.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 #include "support/test_pki.h"
 
@@ -73,6 +78,7 @@ struct Options {
     int streams = 0;  // 0: the one-stream comparison
     bool spread = false;
     bool tls = false;
+    bool bundle = false;  // TLS trusts a bundle file (SSL_CERT_FILE) instead of a directory
     bool minimal = false;
     std::string minimal_sender = MINIMAL_SENDER_BINARY;
 };
@@ -180,13 +186,47 @@ std::string tarnel_config(int port, const std::string& playlist) {
            "SubtitleMode=none\nStreamName=Benchmark\n";
 }
 
-// The system's trust store and the test authority in one bundle: a Tarnel process given it as
-// SSL_CERT_FILE loads it where it loads the system's store (no TLSCAFile), at the same cost (the
-// whole bundle is parsed), and trusts the sink's certificate.
-std::string system_store_with(const std::string& ca_file, const TempDir& dir) {
-    return dir.write("trust-store.pem",
-                     tarnel::test::read_file("/etc/ssl/certs/ca-certificates.crt") +
-                         tarnel::test::read_file(ca_file));
+// The environment that makes a Tarnel process (no TLSCAFile) trust the system's store and the test
+// authority, where and as it loads the system's store. Debian's store is a directory of
+// certificates named by their subjects' hashes (update-ca-certificates makes it beside the
+// bundle, and OpenSSL's default paths name it): the same directory is made here with links to
+// every certificate in it, the authority added under its own hash, and given as SSL_CERT_DIR.
+// With bundle, the system's bundle and the authority in one file, given as SSL_CERT_FILE: what a
+// system without the directory, or an operator who names a bundle, gets.
+std::pair<std::string, std::string> system_store_with(const std::string& ca_file,
+                                                      const TempDir& dir, bool bundle) {
+    const std::string system_directory = "/etc/ssl/certs";
+    if (bundle) {
+        return {"SSL_CERT_FILE",
+                dir.write("trust-store.pem",
+                          tarnel::test::read_file(system_directory + "/ca-certificates.crt") +
+                              tarnel::test::read_file(ca_file))};
+    }
+    const std::string store = dir.file("trust-store");
+    std::filesystem::create_directory(store);
+    for (const auto& entry : std::filesystem::directory_iterator(system_directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 9 && name[8] == '.' && name.find_first_not_of("0123456789abcdef") == 8) {
+            std::filesystem::create_symlink(entry.path(), store + "/" + name);
+        }
+    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(ca_file.c_str(), "r"),
+                                                               std::fclose);
+    X509* const authority = file ? PEM_read_X509(file.get(), nullptr, nullptr, nullptr) : nullptr;
+    if (authority == nullptr) {
+        throw std::runtime_error("cannot read the test authority " + ca_file);
+    }
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "%08lx", X509_subject_name_hash(authority));
+    X509_free(authority);
+    for (int sequence = 0;; ++sequence) {
+        const std::string name = store + "/" + hash + "." + std::to_string(sequence);
+        if (!std::filesystem::exists(std::filesystem::symlink_status(name))) {
+            std::filesystem::copy_file(ca_file, name);
+            break;
+        }
+    }
+    return {"SSL_CERT_DIR", store};
 }
 
 // N Tarnel processes, each streaming the playlist once to its own sink endpoint; with pinning,
@@ -203,14 +243,17 @@ Figures run_tarnel(int streams, bool pin, bool tls = false) {
     }
     const std::string playlist = dir.write("list.plo", list);
 
+    // Set in this process's environment, which the streams inherit (a launcher such as env would
+    // count in their processor time), until the sink has stopped.
+    std::unique_ptr<tarnel::test::ScopedEnvironment> trust;
     StreamSink sink;
     std::unique_ptr<tarnel::test::TestPki> pki;
-    std::string trust_store;
     if (tls) {
         pki = std::make_unique<tarnel::test::TestPki>();
         const auto certificate = pki->loopback_server();
         sink.use_tls(certificate.certificate, certificate.key);
-        trust_store = system_store_with(pki->ca_file(), dir);
+        const auto [name, value] = system_store_with(pki->ca_file(), dir, options.bundle);
+        trust = std::make_unique<tarnel::test::ScopedEnvironment>(name, value);
     }
     std::vector<size_t> endpoints;
     for (int i = 0; i < streams; ++i) {
@@ -230,9 +273,6 @@ Figures run_tarnel(int streams, bool pin, bool tls = false) {
         std::vector<std::string> command;
         if (pin) {
             command = {"/usr/bin/taskset", "-c", "0"};
-        }
-        if (tls) {
-            command.insert(command.end(), {"/usr/bin/env", "SSL_CERT_FILE=" + trust_store});
         }
         if (options.minimal) {
             const auto per_second =
@@ -505,6 +545,8 @@ bool parse_options(int argc, char** argv) {
             options.spread = true;
         } else if (arg == "--tls") {
             options.tls = true;
+        } else if (arg == "--bundle") {
+            options.bundle = true;
         } else if (arg == "--minimal") {
             options.minimal = true;
         } else if (arg == "--tarnel" && has_value) {
@@ -518,7 +560,8 @@ bool parse_options(int argc, char** argv) {
     }
     if (options.media_dir.empty() || options.streams < 0) {
         std::fprintf(stderr,
-                     "usage: stream_bench --media DIR [--streams N [--spread] [--tls | --minimal]] "
+                     "usage: stream_bench --media DIR [--streams N [--spread] [--tls [--bundle] | "
+                     "--minimal]] "
                      "[--tarnel PATH] [--ffmpeg PATH] [benchmark flags]\n");
         return false;
     }
@@ -565,7 +608,7 @@ int main(int argc, char** argv) {
             keep_off_processor_zero();
         }
         const std::string name = std::string(options.minimal ? "minimal_sender" : "tarnel") +
-                                 (options.tls ? "_tls" : "") +
+                                 (options.tls ? "_tls" : "") + (options.bundle ? "_bundle" : "") +
                                  (options.spread ? "/spread" : "/pinned") +
                                  "/streams:" + std::to_string(options.streams);
         register_run(name,

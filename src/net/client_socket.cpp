@@ -43,8 +43,8 @@ const ClientSocket& ClientSocket::operator>>(std::string& text) const {
     return *this;
 }
 
-bool ClientSocket::swrite(const char* data, size_t length) const {
-    if (!bsend(data, length)) {
+bool ClientSocket::swrite(const char* data, size_t length, bool more) const {
+    if (!bsend(data, length, more)) {
         throw SocketException("Could not write to socket.");
     }
     return true;

@@ -32,8 +32,8 @@ class ClientSocket : private Socket, public Transport {
     // One receive of at most 500 bytes replaces text; throws "Could not read from socket." when
     // the peer closed, the receive failed or nothing arrived in time.
     const ClientSocket& operator>>(std::string& text) const;
-    // Sends every byte; throws "Could not write to socket.".
-    bool swrite(const char* data, size_t length) const;
+    // Sends every byte; throws "Could not write to socket.". more: as for Socket::bsend.
+    bool swrite(const char* data, size_t length, bool more = false) const;
     // One receive into buffer; throws "Could not read from socket." when nothing came.
     int sread(char* buffer, size_t length) const;
     // One line of at most limit bytes; throws "Could not read line from socket.".

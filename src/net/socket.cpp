@@ -195,13 +195,13 @@ bool Socket::send(std::string data) const {
     return bsend(data.data(), data.size());
 }
 
-bool Socket::bsend(const char* data, size_t length) const {
+bool Socket::bsend(const char* data, size_t length, bool more) const {
+    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0);
     size_t sent = 0;
     while (sent < length) {
         // Never block inside send: a full buffer is waited for with a bound, and a closed peer
         // gives EPIPE instead of SIGPIPE.
-        const ssize_t written =
-            ::send(descriptor_, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t written = ::send(descriptor_, data + sent, length - sent, flags);
         if (written > 0) {
             sent += static_cast<size_t>(written);
         } else if (written < 0 && errno == EINTR) {

@@ -46,7 +46,9 @@ class Socket {
     // Send every byte of data, continuing after partial writes and interrupted calls; false on an
     // error or when no byte could be written for net_timeouts.send_progress.
     bool send(std::string data) const;
-    bool bsend(const char* data, size_t length) const;
+    // more: more bytes follow at once, so the kernel may hold these back to send them together
+    // (MSG_MORE) until a send without it.
+    bool bsend(const char* data, size_t length, bool more = false) const;
 
     // One receive of at most kMaxReceive bytes into text, cut at the first NUL byte. Returns the
     // number of bytes received, 0 when the peer closed, the receive failed or nothing arrived

@@ -68,7 +68,13 @@ ProcessContext& process_context() {
 TlsClientContext::TlsClientContext(const std::string& ca_file) {
     ERR_clear_error();
     context_.reset(SSL_CTX_new(TLS_client_method()));
-    if (!context_ || SSL_CTX_set_min_proto_version(context_.get(), TLS1_2_VERSION) != 1) {
+    // TLS 1.3's ciphers in the order of Mozilla's recommended configurations: AES-128-GCM first,
+    // which a server that follows the client's order picks, encrypts every second of the stream
+    // with 10 rounds where AES-256 takes 14.
+    if (!context_ || SSL_CTX_set_min_proto_version(context_.get(), TLS1_2_VERSION) != 1 ||
+        SSL_CTX_set_ciphersuites(context_.get(),
+                                 "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:"
+                                 "TLS_CHACHA20_POLY1305_SHA256") != 1) {
         throw SocketException(kTlsHandshakeFailed);
     }
     SSL_CTX_set_verify(context_.get(), SSL_VERIFY_PEER, nullptr);

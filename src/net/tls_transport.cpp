@@ -59,13 +59,16 @@ TlsTransport::TlsTransport(ClientSocket socket, const std::string& host, int por
     ERR_clear_error();
     ssl_.reset(SSL_new(context_->get()));
     from_peer_ = BIO_new(BIO_s_mem());
-    to_peer_ = BIO_new(BIO_s_mem());
-    if (!ssl_ || from_peer_ == nullptr || to_peer_ == nullptr) {
+    BIO_METHOD* const writer = socket_writer_method();
+    BIO* const to_peer = writer == nullptr ? nullptr : BIO_new(writer);
+    if (!ssl_ || from_peer_ == nullptr || to_peer == nullptr) {
         BIO_free(from_peer_);
-        BIO_free(to_peer_);
+        BIO_free(to_peer);
         throw SocketException(kTlsHandshakeFailed);
     }
-    SSL_set_bio(ssl_.get(), from_peer_, to_peer_);  // the SSL object owns both from here
+    BIO_set_data(to_peer, this);
+    BIO_set_init(to_peer, 1);
+    SSL_set_bio(ssl_.get(), from_peer_, to_peer);  // the SSL object owns both from here
     // An empty buffer is "try again later" until the socket says the peer closed.
     BIO_set_mem_eof_return(from_peer_, -1);
 
@@ -113,7 +116,7 @@ void TlsTransport::handshake() {
         const int result = SSL_do_handshake(ssl_.get());
         const int error = SSL_get_error(ssl_.get(), result);
         try {
-            flush();  // the next flight, or the alert that tells the server why we stop
+            throw_write_failure();  // of the next flight, or of the alert that says why we stop
             if (result == 1) {
                 return;
             }
@@ -133,12 +136,42 @@ void TlsTransport::handshake() {
     }
 }
 
-void TlsTransport::flush() const {
-    char* pending = nullptr;
-    const long length = BIO_get_mem_data(to_peer_, &pending);
-    if (length > 0) {
-        socket_.swrite(pending, static_cast<size_t>(length));
-        (void)BIO_reset(to_peer_);
+// Made once; it lives as long as the process, as OpenSSL's own methods do.
+BIO_METHOD* TlsTransport::socket_writer_method() {
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD* made =
+            BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tarnel socket writer");
+        if (made != nullptr) {
+            BIO_meth_set_write(made, write_to_socket);
+            // A flush has nothing to do: every write was sent whole.
+            BIO_meth_set_ctrl(made, [](BIO*, int command, long, void*) -> long {
+                return command == BIO_CTRL_FLUSH ? 1 : 0;
+            });
+        }
+        return made;
+    }();
+    return method;
+}
+
+int TlsTransport::write_to_socket(BIO* bio, const char* data, int length) {
+    const auto* const self = static_cast<const TlsTransport*>(BIO_get_data(bio));
+    if (self->write_failure_ || length < 0) {
+        return -1;  // a connection that failed a send stays failed
+    }
+    try {
+        self->socket_.swrite(data, static_cast<size_t>(length), self->more_to_write_);
+    } catch (...) {
+        // Kept for the caller of the SSL function to throw: no exception may pass through
+        // OpenSSL's C code.
+        self->write_failure_ = std::current_exception();
+        return -1;
+    }
+    return length;
+}
+
+void TlsTransport::throw_write_failure() const {
+    if (write_failure_) {
+        std::rethrow_exception(write_failure_);
     }
 }
 
@@ -166,13 +199,17 @@ void TlsTransport::write_all(const char* data, size_t length) {
     while (sent < length) {
         const int piece = static_cast<int>(std::min(length - sent, kRecordBytes));
         ERR_clear_error();
+        // The records of one call leave together: the kernel holds each back until the last
+        // (one transmission for several records instead of one each).
+        more_to_write_ = sent + static_cast<size_t>(piece) < length;
         const int written = SSL_write(ssl_.get(), data + sent, piece);
+        more_to_write_ = false;
+        throw_write_failure();
         if (written <= 0) {
             note_failure(written);
             throw SocketException("Could not write to socket.");
         }
         sent += static_cast<size_t>(written);
-        flush();
     }
 }
 
@@ -182,7 +219,7 @@ std::string TlsTransport::read_some() {
         ERR_clear_error();
         const int received = SSL_read(ssl_.get(), buffer, sizeof buffer);
         if (received > 0) {
-            flush();  // what reading may have answered (a key update)
+            throw_write_failure();  // of what reading may have answered (a key update)
             return std::string(buffer, static_cast<size_t>(received));
         }
         if (SSL_get_error(ssl_.get(), received) != SSL_ERROR_WANT_READ) {
@@ -196,9 +233,7 @@ std::string TlsTransport::read_some() {
 void TlsTransport::finish_unanswered() {
     ERR_clear_error();
     SSL_shutdown(ssl_.get());  // the close_notify alert
-    try {
-        flush();
-    } catch (const SocketException&) {
+    if (write_failure_) {
         return;  // the connection is gone already
     }
     ::shutdown(socket_.descriptor(), SHUT_WR);
@@ -253,7 +288,7 @@ std::string TlsTransport::read_available() {
         }
         break;
     }
-    flush();  // what reading may have answered (a key update)
+    throw_write_failure();  // of what reading may have answered (a key update)
     if (closed && text.empty()) {
         throw SocketException("Could not read from socket.");
     }

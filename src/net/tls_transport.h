@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -13,8 +14,9 @@
 
 namespace tarnel {
 
-// TLS over a connected ClientSocket. OpenSSL works on memory buffers and every byte goes through
-// the ClientSocket, so its bounded waits, complete sends and MSG_NOSIGNAL hold for TLS too.
+// TLS over a connected ClientSocket. OpenSSL reads from a memory buffer and writes each record
+// straight through the ClientSocket: every byte goes through it, so its bounded waits, complete
+// sends and MSG_NOSIGNAL hold for TLS too.
 //
 // The server's certificate chain is verified against the context's trusted certificates (a PEM
 // file, or the system's trust store), and its name against the host (SNI is sent for a name);
@@ -50,8 +52,13 @@ class TlsTransport final : public Transport {
     };
 
     void handshake();
-    // Sends what TLS has written for the peer.
-    void flush() const;
+    // The BIO that TLS writes to sends each record straight through the socket, without the copy
+    // into a memory buffer (which OpenSSL also clears after each record) that reading needs.
+    static BIO_METHOD* socket_writer_method();
+    // Its write: sends all of data through the socket of the transport that is the BIO's data.
+    static int write_to_socket(BIO* bio, const char* data, int length);
+    // Throws the failure of a send that TLS made through the socket, if one failed.
+    void throw_write_failure() const;
     // One receive from the socket into TLS; throws "Could not read from socket.".
     void fill() const;
     // One receive that is waiting already into TLS, without a word on a failure; false when the
@@ -65,9 +72,10 @@ class TlsTransport final : public Transport {
     // Both outlive ssl_, which refers to them.
     std::shared_ptr<TlsClientContext> context_;
     std::string peer_;                   // "host:port", the key of the kept sessions
-    std::unique_ptr<SSL, SslFree> ssl_;  // owns both memory buffers below
+    std::unique_ptr<SSL, SslFree> ssl_;  // owns the memory buffer below and the socket writer
     BIO* from_peer_ = nullptr;
-    BIO* to_peer_ = nullptr;
+    mutable std::exception_ptr write_failure_;
+    bool more_to_write_ = false;  // the record being written is not write_all's last
     mutable bool protocol_failed_ = false;
 };
 

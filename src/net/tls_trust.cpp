@@ -6,6 +6,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "net/certificate_subject.h"
 
 namespace tarnel {
 
@@ -20,6 +23,44 @@ struct BioFree {
 struct X509Free {
     void operator()(X509* certificate) const { X509_free(certificate); }
 };
+struct X509NameFree {
+    void operator()(X509_NAME* name) const { X509_NAME_free(name); }
+};
+
+// One block of a PEM file: its name ("CERTIFICATE") and its decoded bytes.
+struct PemBlock {
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* data = nullptr;
+    long length = 0;
+
+    PemBlock() = default;
+    PemBlock(const PemBlock&) = delete;
+    PemBlock& operator=(const PemBlock&) = delete;
+    ~PemBlock() { release(); }
+
+    // Reads the next block; false at the end of the file or at a block that cannot be decoded.
+    bool read(BIO* file) {
+        release();
+        return PEM_read_bio(file, &name, &header, &data, &length) == 1;
+    }
+
+    void release() {
+        OPENSSL_free(name);
+        OPENSSL_free(header);
+        OPENSSL_free(data);
+        name = header = nullptr;
+        data = nullptr;
+        length = 0;
+    }
+};
+
+// The block names that OpenSSL reads a certificate from; "TRUSTED CERTIFICATE" has trust
+// settings after the certificate, which d2i_X509_AUX reads back.
+bool is_certificate_block(const char* name) {
+    return std::strcmp(name, PEM_STRING_X509) == 0 || std::strcmp(name, PEM_STRING_X509_OLD) == 0 ||
+           std::strcmp(name, PEM_STRING_X509_TRUSTED) == 0;
+}
 
 bool is_hex_digit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
@@ -101,20 +142,24 @@ X509_LOOKUP_METHOD* index_lookup_method() {
 
 BundleIndex::BundleIndex(const std::string& path) {
     const std::unique_ptr<BIO, BioFree> file(BIO_new_file(path.c_str(), "r"));
-    // One certificate at a time (other blocks and text between them are passed over), each freed
-    // before the next is read, so that decoding the bundle leaves no large heap behind.
-    for (std::unique_ptr<X509, X509Free> certificate;
-         file && (certificate.reset(PEM_read_bio_X509_AUX(file.get(), nullptr, nullptr, nullptr)),
-                  certificate);) {
-        const int length = i2d_X509_AUX(certificate.get(), nullptr);
-        if (length <= 0) {
+    // One PEM block at a time (text between blocks is passed over), each freed before the next
+    // is read. A certificate is not decoded here, only framed: the subject's hash is all the
+    // index needs, and decoding every public key of a system bundle would cost a hundred times
+    // the rest of a stream's start.
+    for (PemBlock block; file && block.read(file.get());) {
+        if (!is_certificate_block(block.name)) {
             continue;
         }
-        std::string der(static_cast<size_t>(length), '\0');
-        auto* out = reinterpret_cast<unsigned char*>(der.data());
-        if (i2d_X509_AUX(certificate.get(), &out) == length) {
-            by_subject_hash_.emplace(subject_hash(X509_get_subject_name(certificate.get())),
-                                     std::move(der));
+        const std::string_view der(reinterpret_cast<const char*>(block.data),
+                                   static_cast<size_t>(block.length));
+        const std::string_view subject = certificate_subject(der);
+        const auto* subject_der = reinterpret_cast<const unsigned char*>(subject.data());
+        const std::unique_ptr<X509_NAME, X509NameFree> name(
+            subject.empty()
+                ? nullptr
+                : d2i_X509_NAME(nullptr, &subject_der, static_cast<long>(subject.size())));
+        if (name) {
+            by_subject_hash_.emplace(subject_hash(name.get()), std::string(der));
         }
     }
     ERR_clear_error();  // the end of the file, or a file that cannot be read
