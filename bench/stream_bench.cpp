@@ -14,6 +14,8 @@
 //                                                       store (see system_store_with)
 //         ... --streams N --tls --bundle                the same, the store given as one bundle
 //                                                       file (SSL_CERT_FILE)
+//         ... --streams N --repeat K                    any of these with the files played K
+//                                                       times over (K times the media)
 //         ... --streams N --minimal                     the same with bench/minimal_sender.c in
 //                                                       place of Tarnel: the floor of a paced
 //                                                       stream on this machine
@@ -80,6 +82,7 @@ struct Options {
     bool tls = false;
     bool bundle = false;  // TLS trusts a bundle file (SSL_CERT_FILE) instead of a directory
     bool minimal = false;
+    int repeat = 1;  // times the files are played, one after another
     std::string minimal_sender = MINIMAL_SENDER_BINARY;
 };
 Options options;
@@ -545,6 +548,8 @@ bool parse_options(int argc, char** argv) {
             options.spread = true;
         } else if (arg == "--tls") {
             options.tls = true;
+        } else if (arg == "--repeat" && has_value) {
+            options.repeat = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--bundle") {
             options.bundle = true;
         } else if (arg == "--minimal") {
@@ -561,7 +566,7 @@ bool parse_options(int argc, char** argv) {
     if (options.media_dir.empty() || options.streams < 0) {
         std::fprintf(stderr,
                      "usage: stream_bench --media DIR [--streams N [--spread] [--tls [--bundle] | "
-                     "--minimal]] "
+                     "--minimal] [--repeat N]] "
                      "[--tarnel PATH] [--ffmpeg PATH] [benchmark flags]\n");
         return false;
     }
@@ -597,6 +602,13 @@ int main(int argc, char** argv) {
     }
     try {
         media = scan_media(options.media_dir);
+        // The playlist played several times over: what a stream costs once it has started.
+        const Media once = media;
+        for (int i = 1; i < options.repeat; ++i) {
+            media.files.insert(media.files.end(), once.files.begin(), once.files.end());
+            media.seconds += once.seconds;
+            media.stream_bytes += once.stream_bytes;
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "stream_bench: %s\n", error.what());
         return 1;

@@ -1,24 +1,14 @@
 #include "net/http_client.h"
 
-#include <openssl/evp.h>
-
-#include <vector>
-
 #include "config/printable_text.h"
 #include "config/settings.h"
+#include "net/base64.h"
 #include "net/net_timeouts.h"
 
 namespace tarnel {
 
 std::string basic_credentials(const std::string& name, const std::string& secret) {
-    const std::string plain = name + ":" + secret;
-    // Base64: four characters for every three bytes, and the NUL that EVP_EncodeBlock adds.
-    std::vector<unsigned char> encoded((plain.size() + 2) / 3 * 4 + 1);
-    const int length =
-        EVP_EncodeBlock(encoded.data(), reinterpret_cast<const unsigned char*>(plain.data()),
-                        static_cast<int>(plain.size()));
-    return "Basic " +
-           std::string(reinterpret_cast<const char*>(encoded.data()), static_cast<size_t>(length));
+    return "Basic " + base64_encode(name + ":" + secret);
 }
 
 std::string host_header(const std::string& host, int port_number) {

@@ -6,8 +6,7 @@
 #include "config/settings.h"
 #include "net/client_socket.h"
 #include "net/net_timeouts.h"
-#include "net/tls_context.h"
-#include "net/tls_transport.h"
+#include "net/tls_module.h"
 
 namespace tarnel {
 
@@ -26,8 +25,7 @@ std::unique_ptr<Transport> open_transport(const std::string& host, int port_numb
     if (!use_tls) {
         return std::make_unique<ClientSocket>(std::move(socket));
     }
-    return std::make_unique<TlsTransport>(std::move(socket), host, port_number,
-                                          tls_client_context(ca_file), handshake_end);
+    return tls_module().connect(std::move(socket), host, port_number, ca_file, handshake_end);
 }
 
 }  // namespace tarnel

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/http_loopback_server.h"
 #include "support/loopback_server.h"
 #include "support/nsv_expected.h"
 #include "support/nsv_writer.h"
@@ -19,6 +20,7 @@
 #include "support/scoped_environment.h"
 #include "support/tarnel_web_run.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace tarnel::test {
 namespace {
@@ -114,6 +116,26 @@ void stream_with_installed_program() {
               std::string::npos);
 }
 
+// The installed program loads its TLS module (OpenSSL is not linked into the program) and
+// verifies with it: a server whose certificate another authority signed is refused.
+void verify_tls_with_installed_program() {
+    const TestPki trusted;
+    const TestPki other("Some Other CA");
+    const HttpLoopbackServer server(HttpScript(), tls_server_options(other.loopback_server()));
+    const TempDir dir;
+    dir.write("list.plo", "#Mode=basic\nnone.nsv\n");
+    dir.write("tarnel.conf", "Server=127.0.0.1\nPort=" + std::to_string(server.port()) +
+                                 "\nMount=/live\nTLS=yes\nTLSCAFile=" + trusted.ca_file() +
+                                 "\nPlaylist=list.plo\nLogFile=tarnel.log\n");
+    Process tarnel("/usr/bin/tarnel", {"tarnel.conf"}, dir.path(), dir.file("console.txt"));
+    const std::string refused = "Error: TLS: the server's certificate is not trusted.";
+    EXPECT_TRUE(wait_until(
+        [&] { return read_file(dir.file("tarnel.log")).find(refused) != std::string::npos; },
+        10000))
+        << read_file(dir.file("tarnel.log"));
+    tarnel.kill();
+}
+
 // The installed tarnel-web serves the metrics of a station's status file.
 void serve_metrics_with_installed_program() {
     const TempDir run_dir;
@@ -198,6 +220,7 @@ TEST(InstalledPackageTest, InstallsRunsStreamsAndRemovesCleanly) {
     EXPECT_EQ(stat("/etc/tarnel", &config_dir), 0);
 
     stream_with_installed_program();
+    verify_tls_with_installed_program();
     serve_metrics_with_installed_program();
 
     // Removing the package keeps the operator's configuration, and nothing else.
