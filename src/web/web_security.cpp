@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/strformat.h"
+#include "net/base64.h"
 
 namespace tarnel::web {
 
@@ -39,39 +40,9 @@ bool same_text(const std::string& a, const std::string& b) {
     return difference == 0;
 }
 
-std::string base64(const std::string& bytes) {
-    static const char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned value = (static_cast<unsigned char>(bytes[i]) << 16) |
-                               (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                               static_cast<unsigned char>(bytes[i + 2]);
-        out += kDigits[(value >> 18) & 63];
-        out += kDigits[(value >> 12) & 63];
-        out += kDigits[(value >> 6) & 63];
-        out += kDigits[value & 63];
-    }
-    if (i + 1 == bytes.size()) {
-        const unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        out += kDigits[(value >> 18) & 63];
-        out += kDigits[(value >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == bytes.size()) {
-        const unsigned value = (static_cast<unsigned char>(bytes[i]) << 16) |
-                               (static_cast<unsigned char>(bytes[i + 1]) << 8);
-        out += kDigits[(value >> 18) & 63];
-        out += kDigits[(value >> 12) & 63];
-        out += kDigits[(value >> 6) & 63];
-        out += '=';
-    }
-    return out;
-}
-
 bool basic_auth_matches(const std::string& header, const std::string& user,
                         const std::string& password) {
-    return same_text(header, "Basic " + base64(user + ":" + password));
+    return same_text(header, "Basic " + base64_encode(user + ":" + password));
 }
 
 namespace {

@@ -15,8 +15,6 @@ std::string random_token();
 // Compares without an early exit, so the time taken tells nothing of where texts differ.
 bool same_text(const std::string& a, const std::string& b);
 
-std::string base64(const std::string& bytes);
-
 // Whether an Authorization header carries exactly this user and password (basic scheme).
 bool basic_auth_matches(const std::string& header, const std::string& user,
                         const std::string& password);

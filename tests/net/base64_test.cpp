@@ -21,6 +21,7 @@ TEST(Base64Test, EncodesTheStandardVectorsAndEveryByte) {
         {"fooba", "Zm9vYmE="},
         {"foobar", "Zm9vYmFy"},
         {"source:hackme", "c291cmNlOmhhY2ttZQ=="},
+        {"Aladdin:open sesame", "QWxhZGRpbjpvcGVuIHNlc2FtZQ=="},
         {std::string("\x00\xff\xfe\x80", 4), "AP/+gA=="},
         {std::string("\xfb\xef\xbe", 3), "++++"},
     };
