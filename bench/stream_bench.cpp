@@ -215,13 +215,13 @@ std::pair<std::string, std::string> system_store_with(const std::string& ca_file
     }
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(ca_file.c_str(), "r"),
                                                                std::fclose);
-    X509* const authority = file ? PEM_read_X509(file.get(), nullptr, nullptr, nullptr) : nullptr;
-    if (authority == nullptr) {
+    const std::unique_ptr<X509, void (*)(X509*)> authority(
+        file ? PEM_read_X509(file.get(), nullptr, nullptr, nullptr) : nullptr, X509_free);
+    if (!authority) {
         throw std::runtime_error("cannot read the test authority " + ca_file);
     }
     char hash[16];
-    std::snprintf(hash, sizeof hash, "%08lx", X509_subject_name_hash(authority));
-    X509_free(authority);
+    std::snprintf(hash, sizeof hash, "%08lx", X509_subject_name_hash(authority.get()));
     for (int sequence = 0;; ++sequence) {
         const std::string name = store + "/" + hash + "." + std::to_string(sequence);
         if (!std::filesystem::exists(std::filesystem::symlink_status(name))) {
