@@ -48,6 +48,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/tls_trust.h"
 #include "nsv/nsv_reader.h"
 #include "stream_figures.h"
 #include "stream_sink.h"
@@ -209,7 +210,7 @@ std::pair<std::string, std::string> system_store_with(const std::string& ca_file
     std::filesystem::create_directory(store);
     for (const auto& entry : std::filesystem::directory_iterator(system_directory)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() > 9 && name[8] == '.' && name.find_first_not_of("0123456789abcdef") == 8) {
+        if (tarnel::is_hashed_name(name.c_str())) {
             std::filesystem::create_symlink(entry.path(), store + "/" + name);
         }
     }

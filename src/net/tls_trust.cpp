@@ -66,23 +66,6 @@ bool is_hex_digit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
 }
 
-// A name that OpenSSL's hashed directory lookup reads: eight hex digits of the subject's hash, a
-// dot and a sequence number ("5ad8a5d6.0").
-bool is_hashed_name(const char* name) {
-    constexpr size_t kHashDigits = 8;
-    const size_t length = std::strlen(name);
-    if (length < kHashDigits + 2 || name[kHashDigits] != '.') {
-        return false;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        const bool digit = name[i] >= '0' && name[i] <= '9';
-        if (i < kHashDigits ? !is_hex_digit(name[i]) : (i > kHashDigits && !digit)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Whether one of directories (separated by ':', as SSL_CERT_DIR writes them) holds a hashed
 // certificate name.
 bool holds_hashed_certificates(const std::string& directories) {
@@ -139,6 +122,21 @@ X509_LOOKUP_METHOD* index_lookup_method() {
 }
 
 }  // namespace
+
+bool is_hashed_name(const char* name) {
+    constexpr size_t kHashDigits = 8;
+    const size_t length = std::strlen(name);
+    if (length < kHashDigits + 2 || name[kHashDigits] != '.') {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        const bool digit = name[i] >= '0' && name[i] <= '9';
+        if (i < kHashDigits ? !is_hex_digit(name[i]) : (i > kHashDigits && !digit)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 BundleIndex::BundleIndex(const std::string& path) {
     const std::unique_ptr<BIO, BioFree> file(BIO_new_file(path.c_str(), "r"));

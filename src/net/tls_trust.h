@@ -30,6 +30,10 @@ class BundleIndex {
     std::multimap<unsigned long, std::string> by_subject_hash_;  // DER, trust settings included
 };
 
+// A name that OpenSSL's hashed directory lookup reads: eight hex digits of the subject's hash, a
+// dot and a sequence number ("5ad8a5d6.0").
+bool is_hashed_name(const char* name);
+
 // The trust of the system's store, as OpenSSL's default paths name it (SSL_CERT_DIR and
 // SSL_CERT_FILE override them): the hashed certificate directory, looked up on demand; and the
 // bundle file, through a BundleIndex made here, when SSL_CERT_FILE names another file than the
